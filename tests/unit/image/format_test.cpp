@@ -1,0 +1,200 @@
+// Component layout resolution, the shared consistency check, the record walk, versions and
+// the builder used by the tools. Byte layouts are written out explicitly so the same test
+// catches byte-order faults on the big-endian target.
+#include "image/builder.h"
+#include "image/bytes.h"
+#include "image/format.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <vector>
+
+namespace {
+
+std::array<uint8_t, 24> header24(uint32_t len, uint32_t magic, uint32_t word16 = 0, uint16_t h18 = 0, uint16_t h22 = 0)
+{
+    std::array<uint8_t, 24> b{};
+    store_be32(&b[4], len);
+    store_be32(&b[8], magic);
+    store_be32(&b[16], word16);
+    if (h18)
+        store_be16(&b[18], h18);
+    if (h22)
+        store_be16(&b[22], h22);
+    return b;
+}
+
+ComponentSpec make_spec(uint32_t type, uint32_t id, uint32_t format, uint32_t header_len = 0)
+{
+    ComponentSpec spec;
+    spec.type = type;
+    spec.id = id;
+    spec.format = format;
+    spec.header_len = header_len;
+    return spec;
+}
+
+image_layout_status check(const std::vector<uint8_t> &c)
+{
+    return image_check_layout(image_get_layout(c.data()), c.data(), c.size());
+}
+
+} // namespace
+
+TEST(ImageLayout, ResolvesTheThreeFormats)
+{
+    struct Case {
+        const char *name;
+        std::array<uint8_t, 24> bytes;
+        uint32_t type, format, h, p, t;
+    } cases[] = {
+        {"format 1", header24(100, APPLICATION), APPLICATION, 1, 16, 100, 116},
+        {"format 2 counts len as payload", header24(100, KERNEL | IMAGE_FORMAT2_FLAG, 0, 40), KERNEL, 2, 40, 100, 140},
+        {"format 3", header24(100, RFS, IMAGE_HDR3_TAG, 0, 30), RFS, 3, 30, 86, 116},
+        {"tag wins over the format-2 flag", header24(100, DFT | IMAGE_FORMAT2_FLAG, IMAGE_HDR3_TAG, 0, 24), DFT, 3,
+         24, 92, 116},
+    };
+    for (const auto &c : cases) {
+        image_layout l = image_get_layout(c.bytes.data());
+        EXPECT_EQ(c.type, l.type) << c.name;
+        EXPECT_EQ(c.format, l.format) << c.name;
+        EXPECT_EQ(c.h, l.header_len) << c.name;
+        EXPECT_EQ(c.p, l.payload_len) << c.name;
+        EXPECT_EQ(c.t, l.total) << c.name;
+    }
+    // A format-2 KERNEL carries magic 0x835A514B and is typed KERNEL.
+    auto k = header24(0, 0x835A514B, 0, 20);
+    EXPECT_EQ(0x035A514Bu, image_get_layout(k.data()).type);
+}
+
+TEST(ImageLayout, Format1PayloadStartingWithTheTagReadsAsFormat3)
+{
+    std::vector<uint8_t> payload = {'H', 'D', 'R', '3', 0, 0, 0, 24, 1, 2};
+    auto c = image_build_component(make_spec(APPLICATION, 0, 1), payload);
+    image_layout l = image_get_layout(c.data());
+    EXPECT_EQ(3u, l.format);
+    EXPECT_EQ(24u, l.header_len);
+}
+
+TEST(ImageLayout, CheckRejectsEveryInconsistentHeader)
+{
+    struct Case {
+        const char *name;
+        std::array<uint8_t, 24> bytes;
+        uint64_t available;
+        image_layout_status want;
+    } cases[] = {
+        {"fits exactly", header24(8, APPLICATION), 24, IMAGE_LAYOUT_OK},
+        {"one byte short", header24(9, APPLICATION), 24, IMAGE_LAYOUT_TRUNCATED},
+        {"fewer than 24 bytes", header24(0, APPLICATION), 23, IMAGE_LAYOUT_TRUNCATED},
+        {"format 1 len wraps T", header24(0xFFFFFFF5u, APPLICATION), UINT64_MAX, IMAGE_LAYOUT_BAD_TOTAL},
+        {"format 3 len wraps T", header24(0xFFFFFFFFu, KERNEL, IMAGE_HDR3_TAG, 0, 24), UINT64_MAX,
+         IMAGE_LAYOUT_BAD_TOTAL},
+        {"format 2 H + len wraps", header24(0xFFFFFFF0u, KERNEL | IMAGE_FORMAT2_FLAG, 0, 20), UINT64_MAX,
+         IMAGE_LAYOUT_BAD_TOTAL},
+        {"format 2 T below 16", header24(4, KERNEL | IMAGE_FORMAT2_FLAG, 0, 4), 24, IMAGE_LAYOUT_BAD_TOTAL},
+        {"format 3 H below 24", header24(100, RFS, IMAGE_HDR3_TAG, 0, 23), 200, IMAGE_LAYOUT_BAD_HEADER_LEN},
+        {"format 3 H beyond T", header24(100, RFS, IMAGE_HDR3_TAG, 0, 117), 200, IMAGE_LAYOUT_BAD_HEADER_LEN},
+        {"format 3 H equal to T", header24(8, RFS, IMAGE_HDR3_TAG, 0, 24), 24, IMAGE_LAYOUT_OK},
+        {"format 2 H below 20", header24(10, KERNEL | IMAGE_FORMAT2_FLAG, 0, 19), 200, IMAGE_LAYOUT_BAD_HEADER_LEN},
+    };
+    for (const auto &c : cases) {
+        image_layout l = image_get_layout(c.bytes.data());
+        EXPECT_EQ(c.want, image_check_layout(l, nullptr, c.available)) << c.name;
+    }
+}
+
+TEST(ImageRecords, WalkFindsTheLastSignatureAndKey)
+{
+    ComponentSpec spec = make_spec(KERNEL, 0x01020304, 3);
+    spec.records = {{3, {1, 1}}, {7, {9}}, {4, {2, 2, 2}}, {3, {5, 5, 5, 5}}};
+    auto c = image_build_component(spec, {0xAA, 0xBB});
+    ASSERT_EQ(IMAGE_LAYOUT_OK, check(c));
+    image_record sig, key;
+    ASSERT_TRUE(image_find_signature_records(c.data(), image_get_layout(c.data()), &sig, &key));
+    ASSERT_NE(nullptr, sig.value);
+    ASSERT_NE(nullptr, key.value);
+    EXPECT_EQ(4, sig.value_length);
+    EXPECT_EQ(5, sig.value[0]);
+    EXPECT_EQ(3, key.value_length);
+    EXPECT_EQ(2, key.value[2]);
+}
+
+TEST(ImageRecords, EmptyRecordAreaHasNoSignature)
+{
+    auto c = image_build_component(make_spec(KERNEL, 1, 3), {1, 2, 3});
+    ASSERT_EQ(24u, image_get_layout(c.data()).header_len);
+    ASSERT_EQ(IMAGE_LAYOUT_OK, check(c));
+    image_record sig, key;
+    ASSERT_TRUE(image_find_signature_records(c.data(), image_get_layout(c.data()), &sig, &key));
+    EXPECT_EQ(nullptr, sig.value);
+    EXPECT_EQ(nullptr, key.value);
+}
+
+TEST(ImageRecords, MalformedRecordAreasAreCorrupt)
+{
+    ComponentSpec spec = make_spec(KERNEL, 1, 3);
+    spec.records = {{3, {1, 2, 3, 4}}};
+    const auto good = image_build_component(spec, {7, 7});
+    ASSERT_EQ(IMAGE_LAYOUT_OK, check(good));
+
+    struct Case {
+        const char *name;
+        uint16_t length, value_length;
+    } cases[] = {
+        {"record length 0 would never advance", 0, 4},
+        {"record shorter than its own header", 5, 0},
+        {"record running past H", 11, 4},
+        {"value running past its record", 10, 5},
+    };
+    for (const auto &c : cases) {
+        auto bad = good;
+        store_be16(&bad[26], c.length);
+        store_be16(&bad[28], c.value_length);
+        EXPECT_EQ(IMAGE_LAYOUT_BAD_RECORD, check(bad)) << c.name;
+        image_record sig, key;
+        EXPECT_FALSE(image_find_signature_records(bad.data(), image_get_layout(bad.data()), &sig, &key)) << c.name;
+    }
+}
+
+TEST(ImageBuilder, HeadersOfEachFormatCarryTheRightLengthsAndCrc)
+{
+    std::vector<uint8_t> payload(1000, 0x5A);
+    for (uint32_t format : {1u, 2u, 3u}) {
+        auto c = image_build_component(make_spec(DIAGS, 0x0A0B0C0D, format), payload);
+        ASSERT_FALSE(c.empty());
+        image_layout l = image_get_layout(c.data());
+        EXPECT_EQ(format, l.format);
+        EXPECT_EQ(1000u, l.payload_len);
+        EXPECT_EQ(c.size(), l.total);
+        image_header h = image_read_header(c.data());
+        EXPECT_EQ(h.crc, image_component_crc(c.data(), l.total));
+        EXPECT_EQ(0x0A0B0C0Du, h.id);
+    }
+    // Padding of a format-3 header is a well-formed record; too little room is refused.
+    ComponentSpec padded = make_spec(RFS, 1, 3, 64);
+    auto c = image_build_component(padded, payload);
+    EXPECT_EQ(IMAGE_LAYOUT_OK, check(c));
+    EXPECT_EQ(64u, image_get_layout(c.data()).header_len);
+    const char *why = nullptr;
+    EXPECT_TRUE(image_build_component(make_spec(RFS, 1, 3, 27), payload, &why).empty());
+    EXPECT_NE(nullptr, why);
+    EXPECT_TRUE(image_build_component(make_spec(RFS, 1, 1, 20), payload).empty());
+}
+
+TEST(ImageVersion, FormatsAndParses)
+{
+    char text[16];
+    image_format_version(0x01020304, text, sizeof text);
+    EXPECT_STREQ("1.2.3.4", text);
+    image_format_version(0xFFFFFFFF, text, sizeof text);
+    EXPECT_STREQ("255.255.255.255", text);
+    uint32_t id = 0;
+    EXPECT_TRUE(image_parse_version("10.0.255.1", &id));
+    EXPECT_EQ(0x0A00FF01u, id);
+    for (const char *bad : {"1.2.3", "1.2.3.4.5", "256.0.0.0", "1..2.3", "a.b.c.d", "1.2.3.4x", "", "-1.2.3.4"})
+        EXPECT_FALSE(image_parse_version(bad, &id)) << bad;
+    EXPECT_STREQ("DFT", image_type_name(DFT));
+    EXPECT_EQ(nullptr, image_type_name(0x075A514B));
+}
