@@ -1,0 +1,176 @@
+// The image tool as firmware engineers use it: create/pack/info/extract round trips, and
+// malformed inputs that must give a one-line error and a non-zero exit, never a crash.
+#include "image/builder.h"
+#include "image/bytes.h"
+#include "image/format.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string out; // standard output and standard error together
+};
+
+std::string scratch(const std::string &name)
+{
+    return std::string(BM_BINARY_DIR) + "/tests/imgtool-scratch-" + name;
+}
+
+ToolRun imgtool(const std::string &args)
+{
+    std::string cmd = std::string(BM_BINARY_DIR) + "/tools/imgtool " + args + " 2>&1";
+    ToolRun run{-1, {}};
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return run;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        run.out.append(buf, n);
+    int status = pclose(p);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return run;
+}
+
+void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes)
+{
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()), bytes.size());
+}
+
+std::vector<uint8_t> read_bytes(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+int count_lines(const std::string &s)
+{
+    int n = 0;
+    for (char c : s)
+        n += c == '\n';
+    return n;
+}
+
+} // namespace
+
+TEST(Imgtool, CreatePackInfoExtractRoundTrip)
+{
+    std::vector<uint8_t> payload(3000);
+    for (size_t i = 0; i < payload.size(); i++)
+        payload[i] = static_cast<uint8_t>(i * 7);
+    write_bytes(scratch("payload"), payload);
+    write_bytes(scratch("sig"), {1, 2, 3});
+    ASSERT_EQ(0, imgtool("create --type kernel --version 1.2.3.4 --format 2 --header-size 40 -o " +
+                         scratch("k") + " " + scratch("payload")).status);
+    ASSERT_EQ(0, imgtool("create --type application --version 0.0.0.0 --format 1 -o " + scratch("a") + " " +
+                         scratch("payload")).status);
+    ASSERT_EQ(0, imgtool("create --type rfs --version 3.2.1.0 --format 3 --record 3=" + scratch("sig") + " -o " +
+                         scratch("r") + " " + scratch("payload")).status);
+    ASSERT_EQ(0, imgtool("pack -o " + scratch("pkg") + " " + scratch("k") + " " + scratch("a") + " " + scratch("r"))
+                     .status);
+
+    ToolRun info = imgtool("info " + scratch("pkg"));
+    EXPECT_EQ(0, info.status) << info.out;
+    EXPECT_NE(std::string::npos, info.out.find("3 components"));
+    EXPECT_NE(std::string::npos, info.out.find("type KERNEL, format 2, H 40, P 3000, T 3040, version 1.2.3.4"));
+    EXPECT_NE(std::string::npos, info.out.find("offset 0xBE0: type APPLICATION, format 1"));
+    EXPECT_NE(std::string::npos, info.out.find("record type 3 (signature), length 9, value 3 bytes"));
+    EXPECT_EQ(std::string::npos, info.out.find("BAD"));
+
+    for (int index = 0; index < 3; index++) {
+        ASSERT_EQ(0, imgtool("extract " + scratch("pkg") + " " + std::to_string(index) + " -o " + scratch("x")).status);
+        EXPECT_EQ(payload, read_bytes(scratch("x"))) << "component " << index;
+    }
+    EXPECT_NE(0, imgtool("extract " + scratch("pkg") + " 3 -o " + scratch("x")).status);
+}
+
+TEST(Imgtool, InfoReportsABadCrcAndErasedFlash)
+{
+    ComponentSpec spec;
+    spec.type = DIAGS;
+    spec.id = 0x01000000;
+    auto c = image_build_component(spec, std::vector<uint8_t>(100, 9));
+    auto dump = c;
+    dump.resize(4096, 0xFF); // a partition holding one component, the rest erased
+    write_bytes(scratch("dump"), dump);
+    ToolRun good = imgtool("info " + scratch("dump"));
+    EXPECT_EQ(0, good.status) << good.out;
+    EXPECT_NE(std::string::npos, good.out.find("erased flash from offset 0x74"));
+
+    c[50] ^= 1;
+    write_bytes(scratch("badcrc"), c);
+    ToolRun bad = imgtool("info " + scratch("badcrc"));
+    EXPECT_EQ(2, bad.status);
+    EXPECT_NE(std::string::npos, bad.out.find("BAD"));
+}
+
+TEST(Imgtool, MalformedFilesGiveOneLineErrors)
+{
+    ComponentSpec spec;
+    spec.type = KERNEL;
+    spec.format = 3;
+    spec.id = 1;
+    spec.records = {{3, {1, 2, 3, 4}}};
+    const auto good = image_build_component(spec, std::vector<uint8_t>(64, 1));
+
+    struct Case {
+        const char *name;
+        std::vector<uint8_t> bytes;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"truncated", std::vector<uint8_t>(good.begin(), good.end() - 1)});
+    auto huge = good;
+    store_be32(&huge[4], 0xFFFFFFF8u);
+    cases.push_back({"huge T", huge});
+    auto zero_record = good;
+    store_be16(&zero_record[26], 0);
+    cases.push_back({"zero-length record", zero_record});
+    auto h_beyond = good;
+    store_be16(&h_beyond[22], static_cast<uint16_t>(good.size() + 1));
+    cases.push_back({"H beyond T", h_beyond});
+
+    for (const auto &c : cases) {
+        write_bytes(scratch("malformed"), c.bytes);
+        ToolRun info = imgtool("info " + scratch("malformed"));
+        EXPECT_EQ(1, info.status) << c.name << ": " << info.out;
+        EXPECT_NE(std::string::npos, info.out.find("imgtool: corrupt component at offset 0x0")) << c.name;
+        ToolRun pack = imgtool("pack -o " + scratch("out") + " " + scratch("malformed"));
+        EXPECT_EQ(1, pack.status) << c.name;
+        EXPECT_EQ(1, count_lines(pack.out)) << c.name << ": " << pack.out;
+    }
+}
+
+TEST(Imgtool, BadArgumentsAreRefused)
+{
+    write_bytes(scratch("p"), {1, 2, 3});
+    const std::string tail = " -o " + scratch("o") + " " + scratch("p");
+    const char *bad[] = {
+        "create --type bootloader --version 1.2.3.4 --format 1",
+        "create --type kernel --version 1.2.3 --format 1",
+        "create --type kernel --version 1.2.3.4 --format 4",
+        "create --type kernel --version 1.2.3.4 --format 1 --header-size 20",
+        "create --type kernel --version 1.2.3.4 --format 3 --header-size 26",
+        "create --type kernel --version 1.2.3.4",
+        "frobnicate",
+    };
+    for (const char *args : bad) {
+        ToolRun run = imgtool(std::string(args) + tail);
+        EXPECT_EQ(1, run.status) << args;
+        EXPECT_EQ(1, count_lines(run.out)) << args << ": " << run.out;
+        EXPECT_EQ(0u, run.out.rfind("imgtool: ", 0)) << run.out;
+    }
+    ToolRun missing = imgtool("info " + scratch("does-not-exist"));
+    EXPECT_EQ(1, missing.status);
+    for (const char *cmd : {"create", "pack", "info", "extract"})
+        EXPECT_EQ(0, imgtool(std::string(cmd) + " --help").status) << cmd;
+}
