@@ -1,0 +1,362 @@
+// One power-on of a simulated board (see power_on.h). Three processes of the simulator take
+// part: bootsim itself, which waits and restores the terminal; a helper that enters the new
+// namespaces and sets up the mounts; and init, pid 1 of the new process namespace, which
+// chroots into the board, starts the boot manager and the USB hot-plug helper and, when the
+// boot manager's process ends, kills whatever is left. All three ignore SIGINT so that Ctrl-C
+// on the console reaches only the boot manager, as on the board's serial console.
+#include "sim/power_on.h"
+
+#include "platform/sim/sim_board.h"
+#include "sim/board_conf.h"
+#include "sim/fsutil.h"
+#include "sim/sandbox.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t USB_STATUS_OFFSET = 0x13B;
+constexpr uint8_t USB_PRESENT = 213;
+
+// Why the power-on ended: written by the backtrace stand-in ("application"), else by init.
+constexpr const char *POWEROFF_FILE = "/.poweroff";
+
+volatile sig_atomic_t g_helper_pid = 0;
+volatile sig_atomic_t g_timed_out = 0;
+volatile sig_atomic_t g_reboot_requested = 0;
+
+// busybox's reboot asks init for the reboot with SIGTERM, as on the board.
+void on_reboot_request(int)
+{
+    g_reboot_requested = 1;
+}
+
+void on_alarm(int)
+{
+    g_timed_out = 1;
+    if (g_helper_pid > 0)
+        kill(g_helper_pid, SIGKILL);
+}
+
+struct PowerOnPlan {
+    std::string board;    // absolute board directory on the host
+    std::string root;     // board + "/root"
+    std::string terminal; // host device bound at /dev/ttyS0 and /dev/console
+    bool usb_present = false;
+    int usb_delay = USB_DELAY_DEFAULT;
+};
+
+[[noreturn]] void fail(const char *what, const std::string &path)
+{
+    fprintf(stderr, "bootsim: %s %s: %s\n", what, path.c_str(), strerror(errno));
+    _exit(1);
+}
+
+void write_proc(const char *path, const std::string &text)
+{
+    if (write_file(path, text) != 0)
+        fail("cannot write", path);
+}
+
+// Makes this process root of a new user namespace mapped onto the caller's ids, so an
+// ordinary user can mount and chroot inside.
+void enter_user_namespace()
+{
+    uid_t uid = getuid();
+    gid_t gid = getgid();
+    if (unshare(CLONE_NEWUSER) != 0)
+        fail("cannot make a user namespace", "(unshare)");
+    write_proc("/proc/self/setgroups", "deny");
+    write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1\n");
+    write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1\n");
+}
+
+void bind(const std::string &source, const std::string &target)
+{
+    if (mount(source.c_str(), target.c_str(), nullptr, MS_BIND, nullptr) != 0)
+        fail("cannot bind", source + " at " + target);
+}
+
+void set_up_mounts(const PowerOnPlan &plan)
+{
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        fail("cannot make the mounts private:", "/");
+    if (mount("tmpfs", (plan.root + "/tmp").c_str(), "tmpfs", MS_NOSUID, "mode=1777") != 0)
+        fail("cannot mount a tmpfs on", plan.root + "/tmp");
+    bind(plan.board, plan.root + "/board");
+    for (const char *device : {"null", "zero", "urandom", "tty"})
+        bind(std::string("/dev/") + device, plan.root + "/dev/" + device);
+    bind(plan.terminal, plan.root + "/dev/ttyS0");
+    bind(plan.terminal, plan.root + "/dev/console");
+}
+
+void log_event(const std::string &line)
+{
+    append_file("/board/events.log", line + "\n");
+}
+
+// Stands for the platform's hot-plug handling: the stick is mounted (its files are already
+// in /mnt/usb) and reported ready by /tmp/usb after the board's usb_delay.
+[[noreturn]] void run_hotplug(int delay)
+{
+    sleep(static_cast<unsigned>(delay));
+    write_file("/tmp/usb", "");
+    log_event("bootsim.usb-ready /tmp/usb");
+    _exit(0);
+}
+
+[[noreturn]] void run_boot_manager()
+{
+    signal(SIGINT, SIG_DFL);
+    signal(SIGQUIT, SIG_DFL);
+    const char *term = getenv("TERM");
+    std::string term_entry = std::string("TERM=") + (term && *term ? term : "vt100");
+    const char *env[] = {"PATH=/sbin:/usr/sbin:/bin:/usr/bin", "HOME=/", term_entry.c_str(),
+                         "BOOTSIM_BOARD=/board", nullptr};
+    const char *argv[] = {SANDBOX_BOOTMGR, nullptr};
+    execve(SANDBOX_BOOTMGR, const_cast<char *const *>(argv), const_cast<char *const *>(env));
+    fprintf(stderr, "bootsim: cannot start %s: %s\n", SANDBOX_BOOTMGR, strerror(errno));
+    _exit(127);
+}
+
+std::string reason_of(int status)
+{
+    if (WIFSIGNALED(status))
+        return "killed " + std::to_string(WTERMSIG(status));
+    return "exited " + std::to_string(WEXITSTATUS(status));
+}
+
+// The board goes down at once: nothing else keeps running.
+void kill_everything_else()
+{
+    kill(-1, SIGKILL);
+}
+
+// pid 1 of the board: starts the boot manager and the hot-plug helper and reaps every
+// process until none is left. The power-on ends with the boot manager's process or with a
+// reboot request (SIGTERM from the reboot command).
+[[noreturn]] void run_init(const PowerOnPlan &plan)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    struct sigaction reboot_action {};
+    reboot_action.sa_handler = on_reboot_request; // no SA_RESTART: wait() must return
+    sigaction(SIGTERM, &reboot_action, nullptr);
+    // Best effort: only the stand-ins' process listings use /proc.
+    mount("proc", (plan.root + "/proc").c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
+    if (chroot(plan.root.c_str()) != 0)
+        fail("cannot chroot into", plan.root);
+    // The boot manager starts in "/": it relies on the relative path dev/null.
+    if (chdir("/") != 0)
+        fail("cannot change to", "/");
+
+    pid_t manager = fork();
+    if (manager == 0)
+        run_boot_manager();
+    if (plan.usb_present && plan.usb_delay >= 0 && fork() == 0)
+        run_hotplug(plan.usb_delay);
+
+    std::string board_poweroff = std::string("/board") + POWEROFF_FILE;
+    int manager_status = 0;
+    bool rebooting = false;
+    for (;;) {
+        int status = 0;
+        pid_t pid = wait(&status);
+        int wait_error = errno;
+        // The handler has run by now even when wait() returned a child.
+        if (g_reboot_requested && !rebooting) {
+            rebooting = true;
+            log_event("reboot");
+            write_file(board_poweroff, "reboot\n");
+            kill_everything_else();
+        }
+        if (pid < 0 && wait_error == EINTR)
+            continue;
+        if (pid < 0)
+            break;
+        if (pid == manager) {
+            manager_status = status;
+            kill_everything_else();
+        }
+    }
+    std::string reason;
+    if (read_file(board_poweroff, reason) != 0 || reason.empty()) {
+        reason = manager < 0 ? "failed" : reason_of(manager_status);
+        write_file(board_poweroff, reason);
+    }
+    while (!reason.empty() && reason.back() == '\n')
+        reason.pop_back();
+    log_event("bootsim.power-off " + reason);
+    _exit(0);
+}
+
+// Enters the namespaces, sets up the mounts and waits for init.
+[[noreturn]] void run_namespace_helper(const PowerOnPlan &plan)
+{
+    if (geteuid() != 0)
+        enter_user_namespace();
+    if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0)
+        fail("cannot make the board's namespaces", "(unshare)");
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    set_up_mounts(plan);
+    pid_t init = fork();
+    if (init < 0)
+        fail("cannot start", "init");
+    if (init == 0)
+        run_init(plan);
+    int status = 0;
+    while (waitpid(init, &status, 0) < 0 && errno == EINTR) {
+    }
+    // reboot(2) inside the namespace (reboot -f) ends init with SIGHUP.
+    std::string poweroff = plan.board + POWEROFF_FILE;
+    if (WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP && !path_exists(poweroff)) {
+        write_file(poweroff, "reboot\n");
+        append_file(plan.board + "/events.log", "reboot\nbootsim.power-off reboot\n");
+        _exit(0);
+    }
+    _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 1);
+}
+
+int count_power_ons(const std::string &events_path)
+{
+    std::string text;
+    if (read_file(events_path, text) != 0)
+        return 0;
+    std::istringstream lines(text);
+    std::string line;
+    int count = 0;
+    while (std::getline(lines, line))
+        if (line.rfind("bootsim.power-on ", 0) == 0)
+            ++count;
+    return count;
+}
+
+PowerOnResult parse_reason(const std::string &text)
+{
+    PowerOnResult result;
+    std::istringstream words(text);
+    std::string word;
+    words >> word;
+    if (word == "application")
+        result.how = PowerOff::Application;
+    else if (word == "reboot")
+        result.how = PowerOff::Reboot;
+    else if (word == "exited" && (words >> result.detail))
+        result.how = PowerOff::Exited;
+    else if (word == "killed" && (words >> result.detail))
+        result.how = PowerOff::Killed;
+    return result;
+}
+
+// The terminal may be left raw, at another speed or owned by a process group that no longer
+// exists (an interactive shell on the console takes the foreground); give it back as it was.
+struct TerminalKeeper {
+    bool saved = false;
+    termios attributes{};
+    TerminalKeeper() { saved = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &attributes) == 0; }
+    TerminalKeeper(const TerminalKeeper &) = delete;
+    TerminalKeeper &operator=(const TerminalKeeper &) = delete;
+    ~TerminalKeeper()
+    {
+        if (!saved)
+            return;
+        signal(SIGTTOU, SIG_IGN);
+        tcsetpgrp(STDIN_FILENO, getpgrp());
+        tcsetattr(STDIN_FILENO, TCSANOW, &attributes);
+        signal(SIGTTOU, SIG_DFL);
+    }
+};
+
+} // namespace
+
+std::string power_off_text(const PowerOnResult &result)
+{
+    switch (result.how) {
+    case PowerOff::Application:
+        return "application";
+    case PowerOff::Reboot:
+        return "reboot";
+    case PowerOff::Exited:
+        return "exited " + std::to_string(result.detail);
+    case PowerOff::Killed:
+        return "killed " + std::to_string(result.detail);
+    case PowerOff::TimedOut:
+        return "timeout";
+    case PowerOff::Failed:
+        break;
+    }
+    return "failed";
+}
+
+PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &options)
+{
+    PowerOnResult failed;
+    PowerOnPlan plan;
+    plan.board = board_dir;
+    plan.root = board_dir + "/root";
+    if (!path_exists(board_dir + "/board.conf") || !is_directory(plan.root)) {
+        fprintf(stderr, "bootsim: %s is not a board (make one with bootsim new)\n", board_dir.c_str());
+        return failed;
+    }
+    if (sandbox_refresh(board_dir, options.bootmgr) != 0)
+        return failed;
+    plan.terminal = "/dev/null";
+    if (isatty(STDIN_FILENO) && ttyname(STDIN_FILENO))
+        plan.terminal = ttyname(STDIN_FILENO);
+    uint8_t usb_status = 0;
+    plan.usb_present = sim_eeprom_get(board_dir.c_str(), USB_STATUS_OFFSET, &usb_status) == 0 &&
+                       usb_status == USB_PRESENT;
+    plan.usb_delay = board_usb_delay(board_dir);
+
+    std::string poweroff = board_dir + POWEROFF_FILE;
+    std::string events = board_dir + "/events.log";
+    unlink(poweroff.c_str());
+    append_file(events, "bootsim.power-on " + std::to_string(count_power_ons(events) + 1) + "\n");
+
+    TerminalKeeper terminal;
+    signal(SIGINT, SIG_IGN);
+    signal(SIGQUIT, SIG_IGN);
+    fflush(nullptr);
+    pid_t helper = fork();
+    if (helper < 0) {
+        perror("bootsim: fork");
+        return failed;
+    }
+    if (helper == 0)
+        run_namespace_helper(plan);
+    g_helper_pid = helper;
+    if (options.timeout > 0) {
+        struct sigaction action {};
+        action.sa_handler = on_alarm;
+        sigaction(SIGALRM, &action, nullptr);
+        alarm(options.timeout);
+    }
+    int status = 0;
+    while (waitpid(helper, &status, 0) < 0 && errno == EINTR) {
+    }
+    alarm(0);
+    g_helper_pid = 0;
+
+    PowerOnResult result;
+    if (g_timed_out) {
+        result.how = PowerOff::TimedOut;
+        append_file(events, "bootsim.power-off timeout\n");
+        return result;
+    }
+    std::string reason;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0 || read_file(poweroff, reason) != 0)
+        return failed;
+    return parse_reason(reason);
+}
