@@ -25,6 +25,9 @@ class RateReporter : public benchmark::ConsoleReporter {
 public:
     std::map<std::string, double> rates;
 
+    // Plain text: the ratio lines are read by scripts.
+    RateReporter() : ConsoleReporter(OO_Tabular) {}
+
     void ReportRuns(const std::vector<Run> &runs) override
     {
         ConsoleReporter::ReportRuns(runs);
@@ -39,7 +42,11 @@ public:
             else if (run.GetAdjustedRealTime() > 0)
                 rate = 1.0 / run.GetAdjustedRealTime();
             // Keep the best of repeated runs: the machine is shared and noise only slows.
-            std::string name = run.run_name.str();
+            // Pairs name a benchmark as written (function and arguments), whatever the
+            // repetition or time settings of the run.
+            std::string name = run.run_name.function_name;
+            if (!run.run_name.args.empty())
+                name += "/" + run.run_name.args;
             if (rate > rates[name])
                 rates[name] = rate;
         }
