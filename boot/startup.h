@@ -1,0 +1,25 @@
+// Start-up and boot sequence of the boot manager: the SIGINT flag, the slot choice, the
+// fixed order of board preparation, operator requests, USB stick and the two slot attempts,
+// and the reboot that ends every run in which nothing could be started. Relies on the board
+// access (I2C, flash), the boot options, the USB boot, the image boot and the rescue menu.
+// boot/main/main.cpp calls boot_main(); every part of the boot path calls reboot_board().
+#pragma once
+
+// Runs the whole boot sequence; never returns.
+[[noreturn]] void boot_main();
+
+// Installs on_sigint for SIGINT with an empty mask and without SA_RESTART, so that a
+// blocked console read returns early when Ctrl-C arrives.
+void install_sigint_handler();
+void on_sigint(int signal_number);
+
+// 2 when the board's boot slot byte is 2, otherwise 1 (also after a failed read).
+int choose_boot_slot();
+
+// Sleeps a second, runs "reboot" and exits with status 0; never returns.
+[[noreturn]] void reboot_board();
+
+// Hands a command line to /bin/sh through system() after flushing the console streams, so
+// that what the boot manager printed comes out before the command's own output. Returns
+// the result of system(); only a negative value means the shell could not be started.
+int run_shell_command(const char *command);

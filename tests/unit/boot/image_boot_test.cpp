@@ -1,0 +1,180 @@
+// The component search of the image boot over slot files holding mixed components: which
+// component it stops at, where it leaves the file, and that no header can make it loop or
+// read past the end of the file.
+#include "boot/image_boot.h"
+#include "image/builder.h"
+#include "image/bytes.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes component(uint32_t type, uint32_t format, size_t payload_size, uint32_t header_len = 0)
+{
+    ComponentSpec spec;
+    spec.type = type;
+    spec.format = format;
+    spec.header_len = header_len;
+    if (format == 3)
+        spec.records.push_back({IMAGE_RECORD_SIGNATURE, Bytes(10, 0x5A)});
+    Bytes payload(payload_size);
+    for (size_t i = 0; i < payload_size; ++i)
+        payload[i] = static_cast<uint8_t>(i * 7);
+    Bytes bytes = image_build_component(spec, payload);
+    EXPECT_FALSE(bytes.empty());
+    return bytes;
+}
+
+// A raw 24-byte header whose fields are set by hand, for layouts the builder refuses.
+Bytes raw_header(uint32_t len, uint32_t magic, uint16_t format2_header_len = 0)
+{
+    Bytes b(24, 0);
+    store_be32(&b[4], len);
+    store_be32(&b[8], magic);
+    store_be16(&b[18], format2_header_len);
+    return b;
+}
+
+Bytes raw_format3_header(uint32_t len, uint32_t magic, uint16_t header_len)
+{
+    Bytes b = raw_header(len, magic);
+    store_be32(&b[16], IMAGE_HDR3_TAG);
+    store_be16(&b[22], header_len);
+    return b;
+}
+
+Bytes join(std::initializer_list<Bytes> parts)
+{
+    Bytes all;
+    for (const Bytes &p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+struct FileCloser {
+    void operator()(FILE *f) const { std::fclose(f); }
+};
+
+std::unique_ptr<FILE, FileCloser> file_with(const Bytes &bytes)
+{
+    std::unique_ptr<FILE, FileCloser> f(std::tmpfile());
+    EXPECT_NE(nullptr, f.get());
+    if (!bytes.empty()) {
+        EXPECT_EQ(bytes.size(), std::fwrite(bytes.data(), 1, bytes.size(), f.get()));
+    }
+    std::fflush(f.get());
+    // The search must start at offset 0 whatever the position it is handed.
+    std::fseek(f.get(), 0, SEEK_END);
+    return f;
+}
+
+struct Found {
+    int result;
+    uint32_t magic, format, header_len, payload_len;
+    std::array<uint8_t, 16> header;
+    long position;
+};
+
+Found search(const Bytes &bytes)
+{
+    auto f = file_with(bytes);
+    Found r = {};
+    r.result = find_boot_component(f.get(), &r.magic, &r.format, &r.header_len, &r.payload_len,
+                                   r.header.data());
+    r.position = std::ftell(f.get());
+    return r;
+}
+
+constexpr uint32_t UNKNOWN_TYPE = 0x125A514B;
+
+} // namespace
+
+TEST(FindBootComponent, StopsAtTheFirstApplicationOrDiagnosticsComponent)
+{
+    const Bytes kernel = component(KERNEL, 1, 40);
+    const Bytes unknown = component(UNKNOWN_TYPE, 1, 8);
+    const Bytes rfs2 = component(RFS, 2, 33, 36);
+    struct Case {
+        const char *name;
+        Bytes before;     // components the search passes over
+        Bytes target;     // the component it must stop at
+        Bytes after;
+        uint32_t type, format, header_len, payload_len;
+    } cases[] = {
+        {"application alone", {}, component(APPLICATION, 1, 100), {}, APPLICATION, 1, 16, 100},
+        {"kernel then application", kernel, component(APPLICATION, 1, 50), {}, APPLICATION, 1, 16, 50},
+        {"unknown type is skipped by its size", join({kernel, unknown}), component(DIAGS, 1, 30),
+         component(APPLICATION, 1, 5), DIAGS, 1, 16, 30},
+        {"format-2 component skipped by H + len", rfs2, component(APPLICATION, 2, 64, 40), {},
+         APPLICATION, 2, 40, 64},
+        {"format-3 application with records", kernel, component(APPLICATION, 3, 70), {},
+         APPLICATION, 3, 40, 70},
+        {"only the first bootable counts", {}, component(DIAGS, 2, 20, 20),
+         component(APPLICATION, 1, 20), DIAGS, 2, 20, 20},
+        {"short trailing bytes after the target", {}, component(APPLICATION, 1, 9), Bytes(10, 0xEE),
+         APPLICATION, 1, 16, 9},
+    };
+    for (const Case &c : cases) {
+        Found r = search(join({c.before, c.target, c.after}));
+        ASSERT_EQ(1, r.result) << c.name;
+        EXPECT_EQ(c.type, r.magic) << c.name;
+        EXPECT_EQ(c.format, r.format) << c.name;
+        EXPECT_EQ(c.header_len, r.header_len) << c.name;
+        EXPECT_EQ(c.payload_len, r.payload_len) << c.name;
+        EXPECT_EQ(static_cast<long>(c.before.size()), r.position) << c.name;
+        EXPECT_TRUE(std::equal(r.header.begin(), r.header.end(), c.target.begin())) << c.name;
+    }
+}
+
+TEST(FindBootComponent, FormatTwoFlagIsNotPartOfTheType)
+{
+    Bytes app = component(APPLICATION, 2, 12, 20);
+    EXPECT_EQ(APPLICATION | IMAGE_FORMAT2_FLAG, load_be32(&app[8]));
+    Found r = search(app);
+    ASSERT_EQ(1, r.result);
+    EXPECT_EQ(APPLICATION, r.magic);
+    EXPECT_EQ(APPLICATION | IMAGE_FORMAT2_FLAG, load_be32(&r.header[8])); // copy is as stored
+}
+
+// Every file below ends the walk without a bootable component; `magic` names the type of
+// the last component looked at, which the "invalid header" message prints.
+TEST(FindBootComponent, EndsTheWalkOnFilesWithoutUsableComponent)
+{
+    const Bytes app = component(APPLICATION, 1, 32);
+    Bytes truncated_app = app;
+    truncated_app.resize(app.size() - 1);
+    struct Case {
+        const char *name;
+        Bytes file;
+        uint32_t last_type;
+    } cases[] = {
+        {"empty file", {}, 0},
+        {"shorter than one header", Bytes(23, 0), 0},
+        {"only non-bootable components", join({component(UBOOT, 1, 10), component(RFS, 3, 10)}), RFS},
+        {"non-bootable then fewer than 24 bytes", join({component(KERNEL, 1, 10), Bytes(23, 1)}), KERNEL},
+        {"zero-size format-2 component before an application", join({raw_header(0, KERNEL | IMAGE_FORMAT2_FLAG), app}),
+         KERNEL},
+        {"format-1 length wrapping the total to zero", join({raw_header(0xFFFFFFF0u, UBOOT), app}), UBOOT},
+        {"format-1 length wrapping the total below 16", join({raw_header(0xFFFFFFFFu, DFT), app}), DFT},
+        {"component running past the end hides the next", join({raw_header(1000, KERNEL), app}), KERNEL},
+        {"truncated application", truncated_app, APPLICATION},
+        {"application whose format-2 header is shorter than 20", raw_header(8, APPLICATION | IMAGE_FORMAT2_FLAG, 12),
+         APPLICATION},
+        {"diagnostics whose format-3 header is longer than the component",
+         join({raw_format3_header(8, DIAGS, 0x40), Bytes(100, 0)}), DIAGS},
+        {"format-3 header length below 24", join({raw_format3_header(40, APPLICATION, 20), Bytes(40, 0)}),
+         APPLICATION},
+    };
+    for (const Case &c : cases) {
+        Found r = search(c.file);
+        EXPECT_EQ(0, r.result) << c.name;
+        EXPECT_EQ(c.last_type, r.magic) << c.name;
+    }
+}
