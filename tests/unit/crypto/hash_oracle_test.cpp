@@ -1,0 +1,71 @@
+// Every digest against OpenSSL on random messages fed in random pieces (host only).
+#include "crypto/hash.h"
+
+#include "tests/unit/crypto/vector_file.h"
+
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+
+#include <random>
+#include <vector>
+
+namespace {
+
+struct OracleCase {
+    uint32_t id;
+    const EVP_MD *(*md)();
+};
+
+const OracleCase CASES[] = {
+    {HASH_ID_MD5, EVP_md5},       {HASH_ID_SHA1, EVP_sha1},     {HASH_ID_SHA224, EVP_sha224},
+    {HASH_ID_SHA256, EVP_sha256}, {HASH_ID_SHA384, EVP_sha384}, {HASH_ID_SHA512, EVP_sha512},
+};
+
+std::vector<uint8_t> openssl_digest(const EVP_MD *md, const std::vector<uint8_t> &msg)
+{
+    uint8_t out[EVP_MAX_MD_SIZE];
+    unsigned len = 0;
+    EXPECT_EQ(EVP_Digest(msg.data(), msg.size(), out, &len, md, nullptr), 1);
+    return {out, out + len};
+}
+
+TEST(HashOracle, RandomMessagesInRandomPieces)
+{
+    std::mt19937 rng(20240611);
+    for (const OracleCase &c : CASES) {
+        const HashSuite *suite = nullptr;
+        ASSERT_EQ(HASH_getSuite(c.id, &suite), OK);
+        for (int round = 0; round < 300; ++round) {
+            size_t n = rng() % (round < 200 ? 600 : 20000);
+            std::vector<uint8_t> msg(n);
+            for (uint8_t &b : msg)
+                b = static_cast<uint8_t>(rng());
+            const std::vector<uint8_t> expect = openssl_digest(c.md(), msg);
+
+            uint8_t one_shot[HASH_MAX_DIGEST_SIZE];
+            uint32_t len = 0;
+            uint8_t dummy = 0;
+            ASSERT_EQ(HASH_computeDigest(n ? msg.data() : &dummy, static_cast<uint32_t>(n),
+                                         one_shot, &len, c.id),
+                      OK);
+            ASSERT_EQ(to_hex(one_shot, len), to_hex(expect)) << "id " << c.id << " n " << n;
+
+            void *ctx = nullptr;
+            ASSERT_EQ(suite->allocContext(&ctx), OK);
+            ASSERT_EQ(suite->init(ctx), OK);
+            size_t pos = 0;
+            while (pos < n) {
+                size_t piece = std::min<size_t>(rng() % 300, n - pos);
+                ASSERT_EQ(suite->update(ctx, msg.data() + pos, static_cast<uint32_t>(piece)), OK);
+                pos += piece;
+            }
+            uint8_t pieces[HASH_MAX_DIGEST_SIZE];
+            ASSERT_EQ(suite->final(ctx, pieces), OK);
+            ASSERT_EQ(suite->freeContext(&ctx), OK);
+            ASSERT_EQ(to_hex(pieces, suite->digestSize), to_hex(expect))
+                << "id " << c.id << " n " << n << " (pieces)";
+        }
+    }
+}
+
+} // namespace
