@@ -105,6 +105,10 @@ int smbus_transfer(int fd, const SimHandle &h, const i2c_smbus_ioctl_data *req)
     SimEvent e = bus_event(read ? SimOp::SmbusRead : SimOp::SmbusWrite, h);
     if (req->size != I2C_SMBUS_BYTE_DATA || req->data == nullptr)
         return fail(e, EINVAL);
+    // A failed transfer is logged with what was sent: the command (and the data byte).
+    e.bytes = {req->command};
+    if (!read)
+        e.bytes.push_back(req->data->byte);
     const DeviceModel *dev = answering_device(h);
     if (!dev)
         return fail(e, ENXIO);
