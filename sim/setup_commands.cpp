@@ -108,7 +108,8 @@ int env_set(const std::string &dir, const Args &entries)
         fprintf(stderr, "bootsim: cannot write a temporary file in %s: %s\n", dir.c_str(), strerror(errno));
         return FAILED;
     }
-    int rc = run_program({"mkenvimage", "-s", ENV_SIZE, "-o", image.path, input.path});
+    // -b: the board is big-endian, so its boot loader keeps the CRC big-endian.
+    int rc = run_program({"mkenvimage", "-b", "-s", ENV_SIZE, "-o", image.path, input.path});
     if (rc != 0) {
         fprintf(stderr, "bootsim: mkenvimage failed (install the package u-boot-tools)\n");
         return FAILED;

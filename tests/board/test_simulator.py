@@ -1,0 +1,373 @@
+"""The simulator itself: the board set-up commands, the sandbox's programs running the boot
+manager's literal command lines, and how a power-on starts and ends. Stand-in boot managers
+(small /bin/sh programs run in place of bootmgr-sim) drive the board here, so these tests
+do not depend on the boot path."""
+
+import gzip
+import hashlib
+import os
+import select
+import shutil
+import subprocess
+import time
+import zlib
+
+import pytest
+
+import harness
+
+
+def fake_boot_manager(tmp_path, body: str, name: str = "fake-bootmgr"):
+    """A /bin/sh program for the board that can log with `event` like the stand-ins."""
+    path = tmp_path / name
+    path.write_text("#!/bin/sh\n. /usr/lib/bootsim/events.sh\n" + body)
+    path.chmod(0o755)
+    return path
+
+
+def bootsim(*args) -> subprocess.CompletedProcess:
+    return subprocess.run([harness.bootsim_path(), *map(str, args)], capture_output=True,
+                          text=True)
+
+
+# --- set-up commands ---------------------------------------------------------------------
+
+
+def test_eeprom_bytes_round_trip_without_touching_their_neighbours(board):
+    board.eeprom_set(0x101, 0x11)
+    board.eeprom_set(0xFF, 0x22)
+    for offset, value in [(harness.BOOT_SLOT, 2), (harness.BOOTED_IMAGE, 4),
+                          (harness.USB_STATUS, harness.USB_PRESENT), (0, 0), (0xFFFF, 255)]:
+        board.eeprom_set(offset, value)
+        assert board.eeprom_get(offset) == value
+    assert board.eeprom_get(0x101) == 0x11
+    assert board.eeprom_get(0xFF) == 0x22
+    # Decimal and 0x-hex name the same byte.
+    assert bootsim("eeprom", board.path, "get", "256").stdout.strip() == "2"
+
+
+@pytest.mark.parametrize("args", [
+    ["set", "0x100", "256"],   # not a byte
+    ["set", "0x100", "-1"],
+    ["get", "12abc"],          # trailing garbage
+    ["get", "0x"],
+    ["get", ""],
+    ["set", "0x100"],          # missing value
+    ["frob", "1"],
+])
+def test_eeprom_refuses_malformed_numbers_and_commands(board, args):
+    before = board.eeprom_get(harness.BOOT_SLOT)
+    assert bootsim("eeprom", board.path, *args).returncode == 2
+    assert board.eeprom_get(harness.BOOT_SLOT) == before
+
+
+def test_flash_write_then_read_gives_the_data_then_erased_bytes(board):
+    data = os.urandom(5000)
+    for partition in harness.PARTITIONS:
+        board.flash_write(partition, data)
+        content = board.flash_read(partition)
+        assert content[:len(data)] == data, partition
+        assert content[len(data):] == b"\xff" * (len(content) - len(data)), partition
+    # A shorter second write leaves the rest erased, not the old bytes.
+    board.flash_write("kernel", b"\x00" * 10)
+    content = board.flash_read("kernel")
+    assert content[:10] == b"\x00" * 10 and content[10:5000] == b"\xff" * 4990
+    assert bootsim("flash", board.path, "nosuch", "read", board.path / "x").returncode == 1
+
+
+def test_env_set_writes_a_big_endian_environment_in_the_order_given(board):
+    entries = ["xgdb=on", "gdb=off", "gdbport=2345", "shell=on now"]
+    board.set_env(*entries)
+    assert board.env() == entries
+    area = board.flash_read("ubootenv")
+    assert len(area) == harness.ENV_PARTITION_SIZE
+    assert area[4:].startswith(b"xgdb=on\0gdb=off\0gdbport=2345\0shell=on now\0\0")
+    assert int.from_bytes(area[:4], "big") == zlib.crc32(area[4:])
+    # A new set replaces the whole environment.
+    board.set_env("diagnostics=rescue")
+    assert board.env() == ["diagnostics=rescue"]
+    board.set_env()
+    assert board.env() == []
+    assert bootsim("env", board.path, "set", "novalue").returncode == 2
+    assert board.env() == []
+
+
+def test_usb_insert_fills_the_stick_and_remove_empties_it(board, tmp_path):
+    board.insert_usb({"LMW3190_OS.img": b"image", "sub/readme": b"x"})
+    stick = board.root / "mnt/usb"
+    assert (stick / "LMW3190_OS.img").read_bytes() == b"image"
+    assert (stick / "sub/readme").read_bytes() == b"x"
+    assert board.eeprom_get(harness.USB_STATUS) == harness.USB_PRESENT
+    # A second stick replaces the first one's files.
+    board.insert_usb({"other": b"2"})
+    assert sorted(p.name for p in stick.iterdir()) == ["other"]
+    board.remove_usb()
+    assert list(stick.iterdir()) == []
+    assert board.eeprom_get(harness.USB_STATUS) == 0
+
+
+def test_new_refuses_an_existing_board_and_keeps_its_user_files(board):
+    board.write_slot(1, b"slot one")
+    result = bootsim("new", board.path)
+    assert result.returncode == 1 and "already" in result.stderr
+    assert board.read_slot(1) == b"slot one"
+    assert board.conf("usb_delay") == "1"
+
+
+# --- the sandbox runs the boot manager's command lines -----------------------------------
+
+
+def test_boot_manager_command_lines_work_inside_the_board(board, tmp_path):
+    app = {"home/bin/mp.elf.strip": (harness.logging_script("app"), 0o755),
+           "home/bin/distro-id": "d\n", "home/bin/sub/data": b"\x00\x01"}
+    tarball = harness.tarball(app)
+    board.user_path("src.tar.gz").write_bytes(tarball)
+    board.user_path("gdb.gz").write_bytes(gzip.compress(harness.logging_script("gdb").encode()))
+    # Each line is run as system() runs it: /bin/sh -c LINE, from the working directory "/".
+    fake = fake_boot_manager(tmp_path, r'''
+run() { sh -c "$1"; }
+event probe.cwd "$(pwd)"
+run "/bin/mount -o sync -t jffs2 /dev/mtd-user /user"
+run "/usr/bin/find /user > dev/null" && event probe.find ok
+run "mkdir /user/images &> /dev/null"
+run "/bin/busybox md5sum /user/src.tar.gz > /tmp/img_md5string"
+event probe.md5 "$(head -c 32 /tmp/img_md5string)"
+run "mkdir -p /user/images/rejected"
+run "touch /user/images/rejected/0123456789abcdef0123456789abcdef"
+cp /user/src.tar.gz /tmp/tolviimage.tar.gz
+run "$(printf 'cd /tmp \ntar mxzf %s \nrm %s\n' /tmp/tolviimage.tar.gz /tmp/tolviimage.tar.gz)"
+[ -e /tmp/tolviimage.tar.gz ] || event probe.tarball removed
+cp /user/gdb.gz /tmp/gdb.gz
+run "gunzip /tmp/gdb.gz"
+run "chmod +x /tmp/gdb"
+run "/tmp/gdb /tmp/home/bin/mp.elf.strip"
+run "LD_PRELOAD=libduma.so.0.0.0 /bin/gdbserver :1234 /tmp/home/bin/mp.elf.strip
+"
+cp /user/src.tar.gz /tmp/image
+run "cp /tmp/image /user/images/image2
+"
+export APP_MODE=test
+exec /bin/backtrace
+''')
+    result = board.boot(timeout=60, bootmgr=fake)
+    assert result.status == harness.APPLICATION, result.output
+    events = result.events
+    assert events.details("probe", "cwd") == ["/"]
+    assert events.calls("mount") == ["-o sync -t jffs2 /dev/mtd-user /user"]
+    assert events.details("probe", "find") == ["ok"]
+    assert events.details("probe", "md5") == [hashlib.md5(tarball).hexdigest()]
+    assert events.details("probe", "tarball") == ["removed"]
+    assert board.user_path("images/rejected/0123456789abcdef0123456789abcdef").is_file()
+    assert board.read_slot(2) == tarball
+    assert events.calls("gdb") == ["/tmp/home/bin/mp.elf.strip"]
+    assert events.calls("gdbserver") == [":1234 /tmp/home/bin/mp.elf.strip"]
+    assert events.env("gdbserver")["LD_PRELOAD"] == "libduma.so.0.0.0"
+    # The application starter saw the unpacked tree with its modes, and the environment and
+    # working directory of its caller ("cd /tmp" ran in a shell of its own).
+    assert events.calls("backtrace") == [""]
+    assert events.cwd("backtrace") == "/"
+    env = events.env("backtrace")
+    assert env["APP_MODE"] == "test" and env["BOOTSIM_BOARD"] == "/board"
+    tree = events.tree()
+    script = harness.logging_script("app").encode()
+    assert tree["/tmp/home/bin/mp.elf.strip"] == harness.TreeEntry(
+        "file", "755", len(script), hashlib.md5(script).hexdigest())
+    assert tree["/tmp/home/bin/distro-id"].mode == "644"
+    assert tree["/tmp/home/bin/sub"].kind == "dir"
+    assert tree["/tmp/home/bin/sub/data"].size == 2
+    assert events.power_off == "application"
+
+
+def test_filesystem_erase_empties_user(board, tmp_path):
+    board.write_slot(1, b"one")
+    board.user_path("config").write_text("saved")
+    fake = fake_boot_manager(tmp_path, r'''
+sh -c "/bin/umount /user &> /dev/null"
+sh -c "flash_eraseall /dev/mtd-user-char"
+sh -c "/bin/mount -o sync -t jffs2 /dev/mtd-user /user &> /dev/null"
+sh -c "mkdir /user/images &> /dev/null"
+reboot
+''')
+    result = board.boot(timeout=60, bootmgr=fake)
+    assert result.status == harness.REBOOT, result.output
+    assert result.events.calls("umount") == ["/user"]
+    assert result.events.calls("flash_eraseall") == ["/dev/mtd-user-char"]
+    assert sorted(p.name for p in board.user_path("").iterdir()) == ["images"]
+    assert list(board.user_path("images").iterdir()) == []
+
+
+# --- power-on lifecycle ------------------------------------------------------------------
+
+
+@pytest.mark.parametrize("ending, status, reason, line", [
+    ("exec /bin/backtrace", harness.APPLICATION, "application", "bootsim: application started"),
+    ("sh -c reboot", harness.REBOOT, "reboot", "bootsim: board rebooted"),
+    ("/sbin/reboot -f", harness.REBOOT, "reboot", "bootsim: board rebooted"),
+    ("exit 7", harness.EXITED, "exited 7", "bootsim: boot manager exited with status 7"),
+    ("kill -9 $$", harness.KILLED, "killed 9", "bootsim: boot manager killed by signal 9"),
+])
+def test_each_ending_of_a_power_on_has_its_own_status(board, tmp_path, ending, status, reason,
+                                                      line):
+    # A process left running must not outlive the board's power-on.
+    fake = fake_boot_manager(tmp_path, f"sleep 1717 &\nsleep 0.2\n{ending}\nsleep 30\n")
+    result = board.boot(timeout=60, bootmgr=fake)
+    assert result.status == status, result.output
+    assert line in result.output
+    assert f"(events: {board.path}/events.log)" in result.output
+    assert result.events.power_off == reason
+    if status == harness.REBOOT:
+        assert "reboot" in result.events
+    survivors = subprocess.run(["ps", "-eo", "args"], capture_output=True, text=True).stdout
+    assert "sleep 1717" not in survivors
+
+
+def test_a_power_on_past_its_time_limit_is_cut_off(board, tmp_path):
+    fake = fake_boot_manager(tmp_path, "sleep 1718\n")
+    started = time.monotonic()
+    result = subprocess.run([harness.bootsim_path(), "run", board.path, "--timeout", "1"],
+                            capture_output=True, text=True, timeout=30,
+                            env=dict(os.environ, BOOTSIM_BOOTMGR=str(fake)))
+    assert result.returncode == harness.TIMED_OUT
+    assert time.monotonic() - started < 10
+    assert "bootsim: power-on timed out" in result.stdout
+    assert board.events().power_off == "timeout"
+    assert "sleep 1718" not in subprocess.run(["ps", "-eo", "args"], capture_output=True,
+                                              text=True).stdout
+
+
+def test_tmp_starts_empty_and_user_persists_across_power_ons(board, tmp_path):
+    fake = fake_boot_manager(tmp_path, r'''
+event probe.tmp "$(ls -A /tmp | tr '\n' ' ')"
+event probe.user "$(ls -A /user | tr '\n' ' ')"
+touch /tmp/left-over /user/kept
+reboot
+''')
+    first = board.boot(timeout=60, bootmgr=fake)
+    second = board.boot(timeout=60, bootmgr=fake)
+    assert first.events.details("probe", "tmp") == [""]
+    assert first.events.details("probe", "user") == [""]
+    assert second.events.details("probe", "tmp") == [""]
+    assert second.events.details("probe", "user") == ["kept "]
+    assert len(harness.parse_power_ons((board.path / "events.log").read_text())) == 2
+
+
+USB_PROBE = r'''
+for i in 0 1 2 3 4; do
+    if [ -e /tmp/usb ]; then event probe $i ready; else event probe $i waiting; fi
+    sleep 1
+done
+event probe stick "$(ls /mnt/usb | tr '\n' ' ')"
+reboot
+'''
+
+
+@pytest.mark.parametrize("stick, delay, ready_at", [
+    (True, 2, {0: "waiting", 1: "waiting", 3: "ready", 4: "ready"}),
+    (True, 0, {0: "ready", 4: "ready"}),
+    (True, -1, {0: "waiting", 4: "waiting"}),   # the stick's file system never gets ready
+    (False, 0, {0: "waiting", 4: "waiting"}),   # no stick, no marker
+])
+def test_usb_marker_appears_after_the_board_delay_only_with_a_stick(board, tmp_path, stick,
+                                                                   delay, ready_at):
+    if stick:
+        board.insert_usb({"LMW3190_OS.img": b"x"})
+    board.set_conf("usb_delay", delay)
+    fake = fake_boot_manager(tmp_path, "sleep 0.3\n" + USB_PROBE)
+    events = board.boot(timeout=60, bootmgr=fake).events
+    seen = dict(entry.split(" ") for entry in events.calls("probe") if entry[0].isdigit())
+    for second, state in ready_at.items():
+        assert seen[str(second)] == state, events
+    assert events.calls("probe")[-1] == ("stick LMW3190_OS.img " if stick else "stick ")
+    assert ("bootsim.usb-ready /tmp/usb" in events) == (ready_at[4] == "ready")
+
+
+def test_console_is_the_callers_terminal_and_ctrl_c_reaches_only_the_boot_manager(board,
+                                                                                   tmp_path):
+    fake = fake_boot_manager(tmp_path, r'''
+trap 'echo GOT-INT; touch /tmp/go' INT
+[ -t 0 ] && echo STDIN-IS-A-TTY
+echo VIA-TTYS0 > /dev/ttyS0
+echo READY
+while [ ! -e /tmp/go ]; do sleep 0.1; done
+read -r line
+echo "LINE=[$line]"
+exec /bin/backtrace
+''')
+    console = board.power_on(timeout=30, bootmgr=fake)
+    console.expect_exact("STDIN-IS-A-TTY")
+    console.expect_exact("VIA-TTYS0")
+    console.expect_exact("READY")
+    console.interrupt()
+    console.expect_exact("GOT-INT")
+    console.sendline("typed")
+    console.expect_exact("LINE=[typed]")
+    result = console.wait_end()
+    assert result.status == harness.APPLICATION
+
+
+def test_terminal_settings_come_back_after_a_power_on_that_changed_them(board, tmp_path):
+    fake = fake_boot_manager(tmp_path, "stty raw -echo -icrnl\nreboot\n")
+    script = (f'stty -g; BOOTSIM_BOOTMGR={fake} {harness.bootsim_path()} run {board.path}'
+              ' >/dev/null; stty -g')
+    import pexpect
+    child = pexpect.spawn("/bin/sh", ["-c", script], encoding="utf-8", timeout=30)
+    child.expect(pexpect.EOF)
+    settings = child.before.split()
+    assert len(settings) == 2 and settings[0] == settings[1]
+
+
+def test_xmodem_download_over_the_console_lands_in_tmp_image(board, tmp_path):
+    if not shutil.which("sx"):
+        pytest.fail("lrzsz's sx is needed to send the file")
+    data = os.urandom(8 * 1024)
+    source = tmp_path / "package.img"
+    source.write_bytes(data)
+    fake = fake_boot_manager(tmp_path, r'''
+stty raw -echo
+echo READY
+/usr/bin/rx /tmp/image 2>/dev/null
+stty sane
+event probe.md5 "$(md5sum < /tmp/image)"
+reboot
+''')
+    console = board.power_on(timeout=60, encoding=None, bootmgr=fake)
+    console.expect_exact(b"READY")
+    sender = subprocess.Popen(["sx", "-k", str(source)], stdin=subprocess.PIPE,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    try:
+        _relay(console.child, sender, deadline=time.monotonic() + 60)
+    finally:
+        # lrzsz's sender may still wait for the acknowledgement of its end of transfer.
+        sender.kill()
+        sender.wait()
+    result = console.wait_end()
+    assert result.status == harness.REBOOT
+    assert result.events.calls("rx") == ["/tmp/image"]
+    md5 = result.events.details("probe", "md5")[0].split()[0]
+    assert md5 == hashlib.md5(data).hexdigest()
+
+
+def _relay(child, sender, deadline):
+    """Carries bytes between the console and the sender until the board's side is done."""
+    pty = child.child_fd
+    pending = child.buffer  # read by pexpect after the READY line, not yet seen by anyone
+    child.buffer = b""
+    while time.monotonic() < deadline:
+        if pending:
+            sender.stdin.write(pending)
+            sender.stdin.flush()
+            pending = b""
+        ready, _, _ = select.select([pty, sender.stdout], [], [], 0.5)
+        if pty in ready:
+            try:
+                pending = os.read(pty, 4096)
+            except OSError:
+                return  # the power-on ended
+            if b"bootsim:" in pending:
+                child.buffer = pending
+                return
+        if sender.stdout in ready:
+            chunk = os.read(sender.stdout.fileno(), 4096)
+            if not chunk:
+                return
+            os.write(pty, chunk)
