@@ -12,6 +12,7 @@ enum : MSTATUS {
     ERR_DIVIDE_BY_ZERO = -6002,
     ERR_BAD_LENGTH = -6003,           // size beyond the unit limit, negative length
     ERR_BAD_MODULO = -6004,           // modular exponentiation with a zero modulus
+    ERR_NO_INVERSE = -6005,           // modular inverse of a value sharing a factor with the modulus
     ERR_BUFFER_OVERFLOW = -6007,      // output buffer shorter than the value
     ERR_HASH_SUITE_UNKNOWN = -6010,
     ERR_WRONG_TYPE = -6011,           // DER element of the wrong type, OID or curve mismatch
@@ -47,6 +48,7 @@ enum : MSTATUS {
     ERR_DER_EMPTY = -8101,            // empty input or a zero length where none is allowed
     ERR_DER_UNSUPPORTED_TYPE = -8102,
     ERR_DER_PAST_PARENT = -8103,
+    ERR_DER_LENGTH_INVALID = -8104,   // indefinite primitive, content in NULL or end-of-contents, BOOLEAN not 1 byte
     ERR_DER_LENGTH_TOO_LONG = -8105,
     ERR_DER_BAD_TAG = -8108,
     ERR_EC_POINT_LENGTH = -9702,
@@ -58,4 +60,5 @@ enum : MSTATUS {
     ERR_DRBG_BAD_BLOCK_LENGTH = -17208,
     ERR_DRBG_REQUEST_TOO_LONG = -17209,
     ERR_DRBG_BAD_ENTROPY_LENGTH = -17210,
+    ERR_RANDOM_KIND_UNKNOWN = -7203,  // random context of a kind this library does not make
 };

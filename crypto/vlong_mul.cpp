@@ -1,0 +1,306 @@
+// Multiplication and squaring: the unrolled 8-unit kernels, Karatsuba for equal power-of-two
+// sizes, and the product-scanning schoolbook method that can stop at a bit count.
+#include "crypto/vlong.h"
+#include "crypto/vlong_internal.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+// Column accumulator of the product-scanning loops: sums of 32 x 32 -> 64-bit products.
+// A 128-bit integer where the compiler has one, else a 64-bit word plus an overflow word.
+#if defined(__SIZEOF_INT128__)
+struct Acc {
+    unsigned __int128 v = 0;
+    inline void mac(uint32_t a, uint32_t b) { v += uint64_t(a) * b; }
+    inline void mac2(uint32_t a, uint32_t b)
+    {
+        uint64_t p = uint64_t(a) * b;
+        v += p;
+        v += p;
+    }
+    inline uint32_t take()
+    {
+        uint32_t r = uint32_t(v);
+        v >>= 32;
+        return r;
+    }
+};
+#else
+struct Acc {
+    uint64_t lo = 0;
+    uint32_t hi = 0;
+    inline void add(uint64_t p)
+    {
+        lo += p;
+        hi += lo < p;
+    }
+    inline void mac(uint32_t a, uint32_t b) { add(uint64_t(a) * b); }
+    inline void mac2(uint32_t a, uint32_t b)
+    {
+        uint64_t p = uint64_t(a) * b;
+        add(p);
+        add(p);
+    }
+    inline uint32_t take()
+    {
+        uint32_t r = uint32_t(lo);
+        lo = (lo >> 32) | (uint64_t(hi) << 32);
+        hi = 0;
+        return r;
+    }
+};
+#endif
+
+constexpr size_t KERNEL_UNITS = 8;
+constexpr size_t KARATSUBA_MIN_UNITS = 16;
+// Karatsuba scratch (4n units) lives on the stack up to this many units.
+constexpr size_t STACK_SCRATCH_UNITS = 512;
+
+bool isPowerOfTwo(size_t n)
+{
+    return n && (n & (n - 1)) == 0;
+}
+
+bool sameValue(const VLONG *a, const VLONG *b)
+{
+    return a == b ||
+           (a->used == b->used && a->used && std::memcmp(a->units, b->units, size_t(a->used) * sizeof(uint32_t)) == 0);
+}
+
+// Scratch area for one Karatsuba call: on the stack when small, else on the heap.
+struct Scratch {
+    uint32_t local[STACK_SCRATCH_UNITS];
+    std::unique_ptr<uint32_t[], decltype(&std::free)> heap{nullptr, &std::free};
+    uint32_t *get(size_t units)
+    {
+        if (units <= STACK_SCRATCH_UNITS)
+            return local;
+        heap.reset(static_cast<uint32_t *>(std::malloc(units * sizeof(uint32_t))));
+        return heap.get();
+    }
+};
+
+} // namespace
+
+// ---- Kernels -----------------------------------------------------------------------------
+
+void units_mul8(uint32_t *r, const uint32_t *a, const uint32_t *b)
+{
+    Acc acc;
+#pragma GCC unroll 16
+    for (size_t k = 0; k < 2 * KERNEL_UNITS - 1; ++k) {
+#pragma GCC unroll 8
+        for (size_t i = 0; i < KERNEL_UNITS; ++i) {
+            if (i <= k && k - i < KERNEL_UNITS)
+                acc.mac(a[i], b[k - i]);
+        }
+        r[k] = acc.take();
+    }
+    r[2 * KERNEL_UNITS - 1] = acc.take();
+}
+
+void units_sqr8(uint32_t *r, const uint32_t *a)
+{
+    Acc acc;
+#pragma GCC unroll 16
+    for (size_t k = 0; k < 2 * KERNEL_UNITS - 1; ++k) {
+#pragma GCC unroll 8
+        for (size_t i = 0; i < KERNEL_UNITS; ++i) {
+            size_t j = k - i;
+            if (i <= k && j < KERNEL_UNITS && i < j)
+                acc.mac2(a[i], a[j]);
+        }
+        if (k % 2 == 0)
+            acc.mac(a[k / 2], a[k / 2]);
+        r[k] = acc.take();
+    }
+    r[2 * KERNEL_UNITS - 1] = acc.take();
+}
+
+void units_mulLow(uint32_t *r, const uint32_t *a, size_t an, const uint32_t *b, size_t bn,
+                  size_t outUnits)
+{
+    Acc acc;
+    for (size_t k = 0; k < outUnits; ++k) {
+        size_t i0 = k >= bn ? k - bn + 1 : 0;
+        size_t i1 = k < an ? k : an - 1;
+        for (size_t i = i0; i <= i1 && i0 < an; ++i)
+            acc.mac(a[i], b[k - i]);
+        r[k] = acc.take();
+    }
+}
+
+void units_mulHigh(uint32_t *r, const uint32_t *a, size_t an, const uint32_t *b, size_t bn,
+                   size_t firstColumn)
+{
+    Acc acc;
+    size_t columns = an + bn;
+    for (size_t k = firstColumn; k < columns; ++k) {
+        size_t i0 = k >= bn ? k - bn + 1 : 0;
+        size_t i1 = k < an ? k : an - 1;
+        for (size_t i = i0; i <= i1 && i0 < an; ++i)
+            acc.mac(a[i], b[k - i]);
+        r[k - firstColumn] = acc.take();
+    }
+}
+
+void units_sqrLow(uint32_t *r, const uint32_t *a, size_t n, size_t outUnits)
+{
+    Acc acc;
+    for (size_t k = 0; k < outUnits; ++k) {
+        size_t i0 = k >= n ? k - n + 1 : 0;
+        // cross products a[i] * a[k - i] with i < k - i, each counted twice
+        for (size_t i = i0; 2 * i < k; ++i)
+            acc.mac2(a[i], a[k - i]);
+        if (k % 2 == 0 && k / 2 < n)
+            acc.mac(a[k / 2], a[k / 2]);
+        r[k] = acc.take();
+    }
+}
+
+// ---- Karatsuba ----------------------------------------------------------------------------
+
+void units_karatsuba(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n, uint32_t *t)
+{
+    if (n == KERNEL_UNITS) {
+        units_mul8(r, a, b);
+        return;
+    }
+    size_t h = n / 2;
+    units_karatsuba(r, a, b, h, t);             // lo = a_lo * b_lo in r[0..n)
+    units_karatsuba(r + n, a + h, b + h, h, t); // hi = a_hi * b_hi in r[n..2n)
+
+    // t[0..h) = |a_lo - a_hi|, t[h..n) = |b_hi - b_lo|; their product is added to or
+    // subtracted from lo + hi to give the middle term a_lo*b_hi + a_hi*b_lo.
+    int ca = units_compare(a, a + h, h);
+    int cb = units_compare(b + h, b, h);
+    if (ca >= 0)
+        units_sub(t, a, a + h, h);
+    else
+        units_sub(t, a + h, a, h);
+    if (cb >= 0)
+        units_sub(t + h, b + h, b, h);
+    else
+        units_sub(t + h, b, b + h, h);
+    bool midZero = ca == 0 || cb == 0;
+    bool addMid = (ca > 0) == (cb > 0);
+    if (!midZero)
+        units_karatsuba(t + n, t, t + h, h, t + 2 * n);
+
+    int32_t top = int32_t(units_add(t, r, r + n, n)); // t[0..n) = lo + hi
+    if (!midZero) {
+        if (addMid)
+            top += int32_t(units_add(t, t, t + n, n));
+        else
+            top -= int32_t(units_sub(t, t, t + n, n));
+    }
+    uint32_t carry = units_add(r + h, r + h, t, n);
+    units_addCarry(r + h + n, h, carry + uint32_t(top));
+}
+
+void units_karatsubaSquare(uint32_t *r, const uint32_t *a, size_t n, uint32_t *t)
+{
+    if (n == KERNEL_UNITS) {
+        units_sqr8(r, a);
+        return;
+    }
+    size_t h = n / 2;
+    units_karatsubaSquare(r, a, h, t);
+    units_karatsubaSquare(r + n, a + h, h, t);
+
+    // middle term 2*a_lo*a_hi = lo + hi - (a_lo - a_hi)^2
+    int ca = units_compare(a, a + h, h);
+    if (ca >= 0)
+        units_sub(t, a, a + h, h);
+    else
+        units_sub(t, a + h, a, h);
+    if (ca != 0)
+        units_karatsubaSquare(t + n, t, h, t + 2 * n);
+
+    int32_t top = int32_t(units_add(t, r, r + n, n));
+    if (ca != 0)
+        top -= int32_t(units_sub(t, t, t + n, n));
+    uint32_t carry = units_add(r + h, r + h, t, n);
+    units_addCarry(r + h + n, h, carry + uint32_t(top));
+}
+
+// ---- Entry points ----------------------------------------------------------------------------
+
+namespace {
+
+// a * b, or a^2 when b is null; the common strategy of multiply and square.
+MSTATUS multiplyOrSquare(VLONG *result, const VLONG *a, const VLONG *b, uint32_t bits)
+{
+    bool square = b == nullptr || sameValue(a, b);
+    const VLONG *bb = b ? b : a;
+    if (a->used == 0 || bb->used == 0 || bits == 0) {
+        result->used = 0;
+        result->negative = 0;
+        return OK;
+    }
+    size_t an = a->used, bn = bb->used;
+    uint64_t full = uint64_t(VLONG_bitLength(a)) + VLONG_bitLength(bb);
+    uint64_t outUnits = (uint64_t(bits) + 31) / 32;
+    if (outUnits > an + bn)
+        outUnits = an + bn;
+
+    if (bits == full && an == bn && (an == KERNEL_UNITS || (isPowerOfTwo(an) && an >= KARATSUBA_MIN_UNITS))) {
+        if (MSTATUS st = vlong_reserveFresh(result, uint32_t(2 * an)); st < 0)
+            return st;
+        if (an == KERNEL_UNITS) {
+            if (square)
+                units_sqr8(result->units, a->units);
+            else
+                units_mul8(result->units, a->units, bb->units);
+        } else {
+            Scratch scratch;
+            uint32_t *t = scratch.get(4 * an);
+            if (!t)
+                return ERR_MEM_ALLOC;
+            if (square)
+                units_karatsubaSquare(result->units, a->units, an, t);
+            else
+                units_karatsuba(result->units, a->units, bb->units, an, t);
+        }
+        result->used = uint32_t(2 * an);
+    } else {
+        if (outUnits > VLONG_MAX_UNITS)
+            return ERR_BAD_LENGTH;
+        if (MSTATUS st = vlong_reserveFresh(result, uint32_t(outUnits)); st < 0)
+            return st;
+        if (square)
+            units_sqrLow(result->units, a->units, an, outUnits);
+        else
+            units_mulLow(result->units, a->units, an, bb->units, bn, outUnits);
+        // Clear the bits of the top unit above `bits`.
+        if (bits % 32 && outUnits == (uint64_t(bits) + 31) / 32)
+            result->units[outUnits - 1] &= (1u << (bits % 32)) - 1;
+        result->used = uint32_t(outUnits);
+    }
+    result->negative = 0;
+    vlong_normalize(result);
+    return OK;
+}
+
+} // namespace
+
+MSTATUS VLONG_multiply(VLONG *result, const VLONG *a, const VLONG *b, uint32_t bits)
+{
+    if (!result || !a || !b)
+        return ERR_NULL_POINTER;
+    if (result == a || result == b)
+        return ERR_NULL_POINTER; // the result's units are replaced before the operands are read
+    return multiplyOrSquare(result, a, b, bits);
+}
+
+MSTATUS VLONG_square(VLONG *result, const VLONG *a, uint32_t bits)
+{
+    if (!result || !a)
+        return ERR_NULL_POINTER;
+    if (result == a)
+        return ERR_NULL_POINTER;
+    return multiplyOrSquare(result, a, nullptr, bits);
+}

@@ -1,0 +1,452 @@
+// Differential tests of the big integers against OpenSSL's BIGNUM on random operands,
+// shaped to reach every multiplication, division and exponentiation path.
+#include "crypto/vlong.h"
+#include "crypto/vlong_internal.h"
+#include "tests/unit/crypto/vlong_test_util.h"
+
+#include <openssl/bn.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+namespace {
+
+using BnPtr = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
+
+BnPtr newBn()
+{
+    return BnPtr(BN_new(), &BN_free);
+}
+
+BnPtr toBn(const VLONG *v)
+{
+    int32_t len = 0;
+    VLONG_byteStringFromVlong(v, nullptr, &len);
+    std::vector<uint8_t> b(size_t(len) + 1);
+    VLONG_byteStringFromVlong(v, b.data(), &len);
+    BnPtr bn(BN_bin2bn(b.data(), len, nullptr), &BN_free);
+    BN_set_negative(bn.get(), v->negative && v->used);
+    return bn;
+}
+
+std::string bnHex(const BIGNUM *b)
+{
+    char *s = BN_bn2hex(b);
+    std::string out(s);
+    OPENSSL_free(s);
+    return out;
+}
+
+// v equals b and is normalised.
+::testing::AssertionResult same(const VLONG *v, const BIGNUM *b)
+{
+    BnPtr got = toBn(v);
+    if (BN_cmp(got.get(), b) != 0)
+        return ::testing::AssertionFailure() << "got " << bnHex(got.get()) << "\nwant " << bnHex(b);
+    if (v->used > v->capacity || (v->used && v->units[v->used - 1] == 0) || (!v->used && v->negative))
+        return ::testing::AssertionFailure() << "value not normalised";
+    return ::testing::AssertionSuccess();
+}
+
+#define EXPECT_SAME(v, b) EXPECT_TRUE(same((v), (b)))
+
+struct Rng {
+    std::mt19937_64 gen;
+    explicit Rng(uint64_t seed) : gen(seed) {}
+    uint32_t unit() { return uint32_t(gen()); }
+    // Random value of exactly `units` units (top unit non-zero); odd when asked.
+    VLONG *value(uint32_t units, bool odd = false, bool negative = false)
+    {
+        VLONG *v = nullptr;
+        EXPECT_EQ(OK, VLONG_allocVlong(&v, nullptr));
+        for (uint32_t i = 0; i < units; ++i) {
+            uint32_t u = unit();
+            if (i + 1 == units && u == 0)
+                u = 1;
+            if (i == 0 && odd)
+                u |= 1;
+            VLONG_setUnit(v, i, u);
+        }
+        v->negative = negative && v->used ? 1 : 0;
+        return v;
+    }
+    // Value whose low and high halves of `units` units are equal.
+    VLONG *equalHalves(uint32_t units)
+    {
+        Vl half(value(units / 2));
+        VLONG *v = nullptr;
+        EXPECT_EQ(OK, VLONG_allocVlong(&v, nullptr));
+        for (uint32_t i = 0; i < units / 2; ++i) {
+            VLONG_setUnit(v, i, VLONG_getUnit(half, i));
+            VLONG_setUnit(v, i + units / 2, VLONG_getUnit(half, i));
+        }
+        return v;
+    }
+};
+
+struct BnCtx {
+    BN_CTX *ctx = BN_CTX_new();
+    ~BnCtx() { BN_CTX_free(ctx); }
+};
+
+TEST(VlongOracle, SignedAddAndSubtractMatchForEverySignAndSize)
+{
+    Rng rng(1);
+    const uint32_t sizes[][2] = {{1, 1}, {1, 5}, {5, 1}, {4, 4}, {17, 3}, {3, 17}, {64, 64}, {65, 64}};
+    for (auto [an, bn] : sizes) {
+        for (int signs = 0; signs < 4; ++signs) {
+            Vl a(rng.value(an, false, signs & 1)), b(rng.value(bn, false, signs & 2));
+            BnPtr A = toBn(a), B = toBn(b), sum = newBn(), diff = newBn();
+            BN_add(sum.get(), A.get(), B.get());
+            BN_sub(diff.get(), A.get(), B.get());
+            Vl s, d;
+            ASSERT_EQ(OK, VLONG_makeCopy(a, s.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_add(s, b));
+            EXPECT_SAME(s, sum.get());
+            ASSERT_EQ(OK, VLONG_newDifference(a, b, d.out(), nullptr));
+            EXPECT_SAME(d, diff.get());
+        }
+    }
+    // Carries that ripple through every unit, and a - a = 0 in place.
+    Vl ones(vlHex("ffffffffffffffffffffffffffffffff")), one(vlHex("1"));
+    ASSERT_EQ(OK, VLONG_add(ones, one));
+    EXPECT_EQ("100000000000000000000000000000000", hexOf(ones));
+    ASSERT_EQ(OK, VLONG_decrement(ones));
+    EXPECT_EQ("ffffffffffffffffffffffffffffffff", hexOf(ones));
+    ASSERT_EQ(OK, VLONG_subtract(ones, ones));
+    EXPECT_TRUE(VLONG_isZero(ones));
+    Vl x(vlHex("-123456789abcdef0123"));
+    ASSERT_EQ(OK, VLONG_add(x, x));
+    EXPECT_EQ("-2468acf13579bde0246", hexOf(x));
+}
+
+// Every multiplication path: 8-unit kernel, Karatsuba at 16..128 units (with equal halves,
+// which make the middle product zero), schoolbook for unequal or odd sizes, truncation.
+TEST(VlongOracle, MultiplyAndSquareMatchOnEveryPath)
+{
+    Rng rng(2);
+    BnCtx bc;
+    const uint32_t sizes[][2] = {{8, 8},   {16, 16}, {32, 32}, {64, 64}, {128, 128}, {1, 1},
+                                 {7, 9},   {9, 9},   {24, 24}, {65, 64}, {64, 65},   {1, 100},
+                                 {100, 3}, {48, 48}, {8, 16},  {16, 8}};
+    for (auto [an, bn] : sizes) {
+        for (int round = 0; round < 6; ++round) {
+            Vl a, b;
+            if (round == 4 && an == bn && an >= 16) {
+                a.v = rng.equalHalves(an);
+                b.v = rng.value(bn);
+            } else if (round == 5 && an == bn && an >= 16) {
+                a.v = rng.value(an);
+                b.v = rng.equalHalves(bn);
+            } else {
+                a.v = rng.value(an);
+                b.v = rng.value(bn);
+            }
+            BnPtr A = toBn(a), B = toBn(b), prod = newBn(), sq = newBn();
+            BN_mul(prod.get(), A.get(), B.get(), bc.ctx);
+            BN_sqr(sq.get(), A.get(), bc.ctx);
+            Vl r(nullptr);
+            ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_multiply(r, a, b, VLONG_bitLength(a) + VLONG_bitLength(b)));
+            EXPECT_SAME(r, prod.get()) << an << "x" << bn << " round " << round;
+            ASSERT_EQ(OK, VLONG_square(r, a, 2 * VLONG_bitLength(a)));
+            EXPECT_SAME(r, sq.get()) << an << " squared, round " << round;
+            // The same value passed twice takes the squaring kernel.
+            Vl copy;
+            ASSERT_EQ(OK, VLONG_makeCopy(a, copy.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_multiply(r, a, copy, 2 * VLONG_bitLength(a)));
+            EXPECT_SAME(r, sq.get());
+
+            // Truncated products: (a * b) mod 2^bits for bit counts inside a unit and at edges.
+            uint32_t full = VLONG_bitLength(a) + VLONG_bitLength(b);
+            for (uint32_t bits : {1u, 31u, 32u, 33u, full / 2, full - 1, full + 40}) {
+                BnPtr t = newBn();
+                BN_copy(t.get(), prod.get());
+                BN_mask_bits(t.get(), int(bits));
+                ASSERT_EQ(OK, VLONG_multiply(r, a, b, bits));
+                EXPECT_SAME(r, t.get()) << an << "x" << bn << " mod 2^" << bits;
+                BN_copy(t.get(), sq.get());
+                BN_mask_bits(t.get(), int(bits));
+                ASSERT_EQ(OK, VLONG_square(r, a, bits));
+                EXPECT_SAME(r, t.get()) << an << " squared mod 2^" << bits;
+            }
+        }
+    }
+}
+
+TEST(VlongOracle, KaratsubaAgreesWithSchoolbookIncludingAllOnesOperands)
+{
+    // All-ones operands maximise every carry of the Karatsuba combination step.
+    for (uint32_t n : {16u, 32u, 64u, 128u}) {
+        std::vector<uint32_t> a(n, 0xFFFFFFFFu), b(n, 0xFFFFFFFFu), viaKaratsuba(2 * n), viaSchool(2 * n);
+        std::vector<uint32_t> scratch(4 * n);
+        for (int variant = 0; variant < 3; ++variant) {
+            if (variant == 1)
+                a[n / 2] = 0; // halves differ in one unit
+            if (variant == 2)
+                b[0] = 1;
+            units_karatsuba(viaKaratsuba.data(), a.data(), b.data(), n, scratch.data());
+            units_mulLow(viaSchool.data(), a.data(), n, b.data(), n, 2 * n);
+            EXPECT_EQ(viaSchool, viaKaratsuba) << n << " units, variant " << variant;
+            units_karatsubaSquare(viaKaratsuba.data(), a.data(), n, scratch.data());
+            units_sqrLow(viaSchool.data(), a.data(), n, 2 * n);
+            EXPECT_EQ(viaSchool, viaKaratsuba) << n << " units squared, variant " << variant;
+        }
+    }
+}
+
+TEST(VlongOracle, DivideModAndQuotientMatchWithSigns)
+{
+    Rng rng(3);
+    BnCtx bc;
+    const uint32_t sizes[][2] = {{1, 1}, {2, 1}, {9, 1}, {2, 2}, {5, 3}, {64, 33}, {129, 64}, {130, 65}, {3, 7}};
+    for (auto [an, bn] : sizes) {
+        for (int signs = 0; signs < 4; ++signs) {
+            Vl a(rng.value(an, false, signs & 1)), m(rng.value(bn, false, signs & 2));
+            BnPtr A = toBn(a), M = toBn(m), q = newBn(), r = newBn();
+            BN_div(q.get(), r.get(), A.get(), M.get(), bc.ctx); // truncating, like ours
+            Vl vq, vr;
+            ASSERT_EQ(OK, VLONG_quotient(a, m, vq.out(), nullptr));
+            EXPECT_SAME(vq, q.get()) << an << "/" << bn;
+            ASSERT_EQ(OK, VLONG_mod(a, m, vr.out(), nullptr));
+            EXPECT_SAME(vr, r.get()) << an << "%" << bn;
+            // VLONG_divide works on magnitudes.
+            Vl dq, dr;
+            ASSERT_EQ(OK, VLONG_allocVlong(dq.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_allocVlong(dr.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_divide(dq, a, m, dr, nullptr));
+            BN_set_negative(q.get(), 0);
+            BN_set_negative(r.get(), 0);
+            EXPECT_SAME(dq, q.get());
+            EXPECT_SAME(dr, r.get());
+        }
+    }
+}
+
+// Operands whose first quotient estimate is one too large even after the refinement with
+// the second divisor unit, so the add-back correction runs.
+TEST(VlongOracle, DivisionAddBackStepGivesTheRightQuotient)
+{
+    BnCtx bc;
+    struct Case {
+        const char *dividend, *divisor;
+    } cases[] = {
+        {"7fffffff800000000000000000000000", "800000000000000000000001"},
+        {"7fffffff800000010000000000000000", "800000000000000100000001"},
+        {"7fffffff80000000ffffffff00000000ffffffff", "8000000000000000fffffffe00000001"},
+    };
+    uint32_t totalAddBacks = 0;
+    for (const Case &c : cases) {
+        Vl a(vlHex(c.dividend)), m(vlHex(c.divisor));
+        // Count the corrections on the raw kernel, then check the public result.
+        size_t n = m->used, mm = a->used - n;
+        std::vector<uint32_t> u(a->units, a->units + a->used), v(m->units, m->units + n), q(mm + 1);
+        u.push_back(0);
+        totalAddBacks += units_divide(q.data(), u.data(), mm, v.data(), n);
+        EXPECT_EQ(std::vector<uint32_t>(m->units, m->units + n), v) << "divisor must be restored";
+
+        BnPtr A = toBn(a), M = toBn(m), bq = newBn(), br = newBn();
+        BN_div(bq.get(), br.get(), A.get(), M.get(), bc.ctx);
+        Vl vq, vr;
+        ASSERT_EQ(OK, VLONG_allocVlong(vq.out(), nullptr));
+        ASSERT_EQ(OK, VLONG_allocVlong(vr.out(), nullptr));
+        ASSERT_EQ(OK, VLONG_divide(vq, a, m, vr, nullptr));
+        EXPECT_SAME(vq, bq.get()) << c.dividend;
+        EXPECT_SAME(vr, br.get()) << c.dividend;
+    }
+    EXPECT_GE(totalAddBacks, 1u);
+}
+
+TEST(VlongOracle, GcdAndInverseMatchAndMissingInverseIsRefused)
+{
+    Rng rng(4);
+    BnCtx bc;
+    for (uint32_t n : {1u, 2u, 8u, 33u, 64u}) {
+        for (int round = 0; round < 6; ++round) {
+            Vl a(rng.value(n + 1)), m(rng.value(n, round % 2 == 0));
+            BnPtr A = toBn(a), M = toBn(m), g = newBn(), inv = newBn();
+            BN_gcd(g.get(), A.get(), M.get(), bc.ctx);
+            Vl vg;
+            ASSERT_EQ(OK, VLONG_gcd(a, m, vg.out(), nullptr));
+            EXPECT_SAME(vg, g.get());
+            Vl vi;
+            MSTATUS st = VLONG_modularInverse(a, m, vi.out(), nullptr);
+            if (BN_is_one(g.get())) {
+                ASSERT_EQ(OK, st);
+                ASSERT_NE(nullptr, BN_mod_inverse(inv.get(), A.get(), M.get(), bc.ctx));
+                EXPECT_SAME(vi, inv.get()) << n << " units, round " << round;
+            } else {
+                EXPECT_EQ(ERR_NO_INVERSE, st);
+                EXPECT_EQ(nullptr, vi.v);
+            }
+        }
+    }
+    // Shared factors are refused, even moduli work when the value is odd, negatives wrap.
+    struct Case {
+        const char *a, *m;
+        MSTATUS status;
+        const char *inverse;
+    } cases[] = {
+        {"6", "9", ERR_NO_INVERSE, nullptr},  {"0", "7", ERR_NO_INVERSE, nullptr},
+        {"4", "8", ERR_NO_INVERSE, nullptr},  {"3", "a", OK, "7"},
+        {"10001", "100000000", OK, "ffff0001"}, {"-3", "7", OK, "2"},
+        {"5", "1", OK, "0"},                  {"5", "0", ERR_DIVIDE_BY_ZERO, nullptr},
+    };
+    for (const Case &c : cases) {
+        Vl a(vlHex(c.a)), m(vlHex(c.m)), r;
+        EXPECT_EQ(c.status, VLONG_modularInverse(a, m, r.out(), nullptr)) << c.a << " mod " << c.m;
+        if (c.inverse) {
+            EXPECT_EQ(c.inverse, hexOf(r));
+        }
+    }
+}
+
+TEST(VlongOracle, BarrettMultiplyMatchesForReducedAndOversizedOperands)
+{
+    Rng rng(5);
+    BnCtx bc;
+    for (uint32_t k : {1u, 2u, 8u, 33u, 64u, 128u}) {
+        Vl n(rng.value(k)), mu;
+        ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
+        BnPtr N = toBn(n);
+        for (int round = 0; round < 8; ++round) {
+            // rounds 0-5: operands below n; 6: one above n; 7: both far above n
+            uint32_t au = round < 6 ? k : (round == 6 ? k + 1 : 2 * k + 3);
+            uint32_t bu = round < 7 ? k : 2 * k;
+            Vl a(rng.value(au)), b(rng.value(bu));
+            if (round < 6) {
+                ASSERT_EQ(OK, vlong_reduce(a, n, nullptr));
+                ASSERT_EQ(OK, vlong_reduce(b, n, nullptr));
+            }
+            BnPtr A = toBn(a), B = toBn(b), want = newBn(), sq = newBn();
+            BN_mod_mul(want.get(), A.get(), B.get(), N.get(), bc.ctx);
+            BN_mod_mul(sq.get(), A.get(), A.get(), N.get(), bc.ctx);
+            Vl r;
+            ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_barrettMultiply(r, a, b, n, mu, nullptr));
+            EXPECT_SAME(r, want.get()) << k << " units, round " << round;
+            // In place, squaring through the same record.
+            ASSERT_EQ(OK, VLONG_barrettMultiply(a, a, a, n, mu, nullptr));
+            EXPECT_SAME(a, sq.get()) << k << " units squared, round " << round;
+        }
+    }
+}
+
+TEST(VlongOracle, MontgomeryMultiplyAndSquareMatchREDC)
+{
+    Rng rng(6);
+    BnCtx bc;
+    for (uint32_t k : {1u, 3u, 8u, 64u}) {
+        Vl n(rng.value(k, true));
+        MontgomeryContext *ctx = nullptr;
+        ASSERT_EQ(OK, VLONG_createMontgomeryContext(&ctx, n, nullptr));
+        BnPtr N = toBn(n), Rinv = newBn(), R = newBn();
+        BN_set_bit(R.get(), int(ctx->k));
+        ASSERT_NE(nullptr, BN_mod_inverse(Rinv.get(), R.get(), N.get(), bc.ctx));
+        EXPECT_SAME(ctx->Rinv, Rinv.get());
+        for (int round = 0; round < 6; ++round) {
+            Vl x(rng.value(k)), y(rng.value(k));
+            ASSERT_EQ(OK, vlong_reduce(x, n, nullptr));
+            ASSERT_EQ(OK, vlong_reduce(y, n, nullptr));
+            BnPtr X = toBn(x), Y = toBn(y), want = newBn(), wantSq = newBn();
+            BN_mod_mul(want.get(), X.get(), Y.get(), N.get(), bc.ctx);
+            BN_mod_mul(want.get(), want.get(), Rinv.get(), N.get(), bc.ctx);
+            BN_mod_mul(wantSq.get(), X.get(), X.get(), N.get(), bc.ctx);
+            BN_mod_mul(wantSq.get(), wantSq.get(), Rinv.get(), N.get(), bc.ctx);
+            Vl x2;
+            ASSERT_EQ(OK, VLONG_makeCopy(x, x2.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_montgomeryMultiply(ctx, x, y));
+            EXPECT_SAME(x, want.get()) << k << " units, round " << round;
+            ASSERT_EQ(OK, VLONG_montgomerySquare(ctx, x2));
+            EXPECT_SAME(x2, wantSq.get()) << k << " units squared, round " << round;
+        }
+        // The byte form reads back to an equal context.
+        uint32_t len = 0;
+        ASSERT_EQ(OK, VLONG_writeMontgomeryContext(ctx, nullptr, &len));
+        std::vector<uint8_t> form(len);
+        ASSERT_EQ(OK, VLONG_writeMontgomeryContext(ctx, form.data(), &len));
+        MontgomeryContext *back = nullptr;
+        ASSERT_EQ(OK, VLONG_readMontgomeryContext(form.data(), len, &back, nullptr));
+        EXPECT_EQ(ctx->k, back->k);
+        EXPECT_EQ(0, VLONG_compareSigned(ctx->nPrime, back->nPrime));
+        EXPECT_EQ(0, VLONG_compareSigned(ctx->Rinv, back->Rinv));
+        VLONG_freeMontgomeryContext(&back, nullptr);
+        VLONG_freeMontgomeryContext(&ctx, nullptr);
+    }
+}
+
+TEST(VlongOracle, ModexpMatchesOnBothPathsAndEveryWindowWidth)
+{
+    Rng rng(7);
+    BnCtx bc;
+    struct Case {
+        uint32_t modUnits, expUnits;
+        bool oddModulus;
+    } cases[] = {
+        {64, 1, true},   // RSA public operation, Barrett
+        {64, 1, false},  // even modulus, Barrett
+        {8, 13, true},   // longest exponent still on the Barrett path
+        {16, 14, true},  // shortest exponent on the Montgomery path (window 5)
+        {8, 24, true},   // window 6
+        {4, 20, false},  // long exponent with an even modulus stays on Barrett
+        {1, 2, true},
+    };
+    for (const Case &c : cases) {
+        for (int round = 0; round < 3; ++round) {
+            Vl n(rng.value(c.modUnits, c.oddModulus)), e(rng.value(c.expUnits));
+            if (!c.oddModulus)
+                VLONG_setUnit(n, 0, VLONG_getUnit(n, 0) & ~1u);
+            // round 2: x above n (and wider than n)
+            Vl x(rng.value(round == 2 ? c.modUnits + 2 : c.modUnits));
+            if (c.expUnits == 1)
+                VLONG_setUnit(e, 0, round == 0 ? 65537 : 3);
+            BnPtr X = toBn(x), E = toBn(e), N = toBn(n), want = newBn();
+            BN_mod_exp(want.get(), X.get(), E.get(), N.get(), bc.ctx);
+            Vl r;
+            ASSERT_EQ(OK, VLONG_modexp(x, e, n, r.out(), nullptr));
+            EXPECT_SAME(r, want.get()) << c.modUnits << "-unit n, " << c.expUnits << "-unit e";
+        }
+    }
+    // The Montgomery window method itself, for exponents of every width class.
+    for (uint32_t bits : {1u, 2u, 23u, 24u, 79u, 80u, 239u, 240u, 671u, 672u, 1000u}) {
+        Vl n(rng.value(9, true)), x(rng.value(9)), e;
+        ASSERT_EQ(OK, VLONG_allocVlong(e.out(), nullptr));
+        for (uint32_t i = 0; i + 1 < bits; ++i)
+            if (rng.unit() & 1)
+                VLONG_setBit(e, i);
+        VLONG_setBit(e, bits - 1);
+        BnPtr X = toBn(x), E = toBn(e), N = toBn(n), want = newBn();
+        BN_mod_exp(want.get(), X.get(), E.get(), N.get(), bc.ctx);
+        Vl r;
+        ASSERT_EQ(OK, vlong_modexpMontgomery(x, e, n, r.out(), nullptr));
+        EXPECT_SAME(r, want.get()) << bits << "-bit exponent, window " << vlong_windowWidth(bits);
+    }
+}
+
+TEST(VlongOracle, QueueRecyclesRecordsAcrossAComputation)
+{
+    Rng rng(8);
+    BnCtx bc;
+    VLONG *queue = nullptr;
+    Vl n(rng.value(64, true)), x(rng.value(63)), e;
+    ASSERT_EQ(OK, VLONG_vlongFromUnsigned(65537, e.out(), nullptr));
+    BnPtr want = newBn();
+    BN_mod_exp(want.get(), toBn(x).get(), toBn(e).get(), toBn(n).get(), bc.ctx);
+    for (int i = 0; i < 3; ++i) {
+        VLONG *r = nullptr;
+        ASSERT_EQ(OK, VLONG_modexp(x, e, n, &r, &queue));
+        EXPECT_SAME(r, want.get());
+        VLONG_freeVlong(&r, &queue);
+        EXPECT_NE(nullptr, queue);
+    }
+    size_t parked = 0;
+    for (VLONG *v = queue; v; v = v->next)
+        ++parked;
+    EXPECT_LT(parked, 32u) << "temporaries must be reused, not accumulated";
+    ASSERT_EQ(OK, VLONG_freeVlongQueue(&queue));
+    EXPECT_EQ(nullptr, queue);
+}
+
+} // namespace
