@@ -1,0 +1,81 @@
+"""What the operator sees when neither slot can be booted: the rescue menu (final branch A)
+or straight to the reboot (final branch B), each with a shell first when shell=on."""
+
+import pytest
+
+import harness
+
+
+def corrupt(image: bytes) -> bytes:
+    return image[:-1] + bytes([image[-1] ^ 0x01])
+
+
+def no_slot_files(board):
+    pass
+
+
+def slots_without_application(board):
+    board.write_slot(1, harness.component(b"k" * 64, type="kernel"))
+    board.write_slot(2, harness.package(harness.component(b"u" * 32, type="uboot"),
+                                        harness.component(b"r" * 16, type="rfs", format=3)))
+
+
+def slots_with_crc_errors(board):
+    board.write_slot(1, corrupt(harness.application_image()))
+    board.write_slot(2, corrupt(harness.application_image()))
+
+
+def use_the_shell(console):
+    """Types a command into the shell and leaves it; the boot goes on when it exits."""
+    console.sendline("echo shell-$((6*7))")
+    console.expect_exact("shell-42")
+    console.sendline("exit")
+
+
+# Each scenario: how the slots look, the messages in order, and whether the rescue menu
+# comes before the (optional) shell and the reboot.
+SCENARIOS = {
+    "both slot files missing": (no_slot_files, [
+        "Booting image '1'",
+        "Failed to open Application image 1. Trying image 2.",
+        "Failed to open Application image 2.",
+    ], True),
+    "no bootable component in either slot": (slots_without_application, [
+        "Image has invalid header 0x35a514b. (0x65a514b)",
+        "Image1 has invalid header... trying Image2.",
+        "Booting image '2'",
+        "No valid application image found. Trying rescue image",
+    ], True),
+    "CRC failure in both slots": (slots_with_crc_errors, [
+        "Image1 CRC failed, trying Image2 now.",
+        "Booting image '2'",
+        "Both image1 and image2 failed.",
+    ], False),
+}
+
+
+@pytest.mark.parametrize("shell", [False, True], ids=["shell off", "shell on"])
+@pytest.mark.parametrize("scenario", SCENARIOS)
+def test_unbootable_slots_end_in_a_reboot(board, scenario, shell):
+    prepare, messages, rescue_menu = SCENARIOS[scenario]
+    prepare(board)
+    if shell:
+        board.set_env("shell=on")
+    console = board.power_on(timeout=30)
+    for message in messages:
+        console.expect_exact(message)
+    if rescue_menu:
+        console.expect_exact("Rescue menu is not available yet.")
+    if shell:
+        use_the_shell(console)
+    run = console.wait_end()
+    assert run.rebooted, run.output
+    assert run.events.calls("reboot") == [""]
+    assert run.events.calls("backtrace") == []
+
+
+def test_crc_failure_on_both_attempts_skips_the_rescue_menu(board):
+    slots_with_crc_errors(board)
+    run = board.boot(timeout=30)
+    assert run.rebooted
+    assert "Rescue menu" not in run.output

@@ -1,0 +1,131 @@
+"""How the application is started once its image is unpacked: the six launch modes with the
+exact command each runs, the shell before the start, the install script with env-setup,
+the question after an incompatible image, and a diagnostics image."""
+
+import hashlib
+import time
+
+import pytest
+
+import harness
+
+APP = "/tmp/home/bin/mp.elf.strip"
+DUMA = "libduma.so.0.0.0"
+GDB_MISSING = "**** GDB mode selected but GDB not available. Please install GDB image ***"
+
+
+def boot_with(board, *env, files=None, type="application"):
+    board.write_slot(1, harness.application_image(files, type=type))
+    if env:
+        board.set_env(*env)
+    return board.boot(timeout=30)
+
+
+# Options, the program the board ran (with its arguments), the LD_PRELOAD it saw, and
+# whether the run ends in the application starter or in a reboot after the command.
+LAUNCH_ROWS = [
+    pytest.param(["gdbserver=on", "memchk=on"], "gdbserver", ":1234 " + APP, DUMA, "reboot",
+                 id="gdbserver with memchk"),
+    pytest.param(["gdbserver=on", "gdbport=2345"], "gdbserver", ":2345 " + APP, None, "reboot",
+                 id="gdbserver on its port"),
+    pytest.param(["gdb=on", "memchk=on"], "backtrace", "", None, "application",
+                 id="gdb without a debugger in the other slot"),
+    pytest.param(["memchk=on"], "app", "", DUMA, "reboot", id="memchk"),
+    pytest.param([], "backtrace", "", None, "application", id="normal"),
+]
+
+
+@pytest.mark.parametrize("env, program, args, preload, ending", LAUNCH_ROWS)
+def test_launch_mode_runs_its_command(board, env, program, args, preload, ending):
+    run = boot_with(board, *env)
+    assert run.events.power_off == ending, run.output
+    assert run.events.calls(program) == [args]
+    assert run.events.env(program).get("LD_PRELOAD") == preload
+    if program != "backtrace":
+        assert run.events.calls("backtrace") == []
+        assert run.events.calls("reboot") == [""]
+    assert (GDB_MISSING in run.output) == ("gdb=on" in env)
+
+
+def test_shell_opens_before_the_application_starts(board):
+    board.write_slot(1, harness.application_image())
+    board.set_env("shell=on")
+    console = board.power_on(timeout=30)
+    console.expect_exact("Dropping into shell")
+    console.sendline("echo shell-$((6*7))")
+    console.expect_exact("shell-42")
+    console.sendline("exit")
+    console.expect_exact("Dropping out of shell")
+    run = console.wait_end()
+    assert run.application_started
+    assert run.events.calls("backtrace") == [""]
+
+
+def app_files(**extra):
+    files = dict(harness.DEFAULT_APP_FILES)
+    files.update(extra)
+    return files
+
+
+def test_env_setup_reaches_the_application_environment(board):
+    files = app_files(**{
+        "home/bin/install.sh": (harness.logging_script("install"), 0o755),
+        "home/bin/env-setup": "BM_ALPHA one\nBM_BETA   two BM_HOME /tmp/x\nBM_LONELY\n",
+    })
+    run = boot_with(board, files=files)
+    assert "Running install script" in run.output
+    assert run.events.calls("install") == [""]
+    env = run.events.env("backtrace")
+    assert env["BM_ALPHA"] == "one"
+    assert env["BM_BETA"] == "two"
+    assert env["BM_HOME"] == "/tmp/x"
+    assert env["BM_LONELY"] == ""
+
+
+def test_env_setup_without_install_script_is_ignored(board):
+    run = boot_with(board, files=app_files(**{"home/bin/env-setup": "BM_ALPHA one\n"}))
+    assert run.application_started
+    assert "Running install script" not in run.output
+    assert "BM_ALPHA" not in run.events.env("backtrace")
+
+
+QUESTION = "Would you like to enter recovery mode to download a new image? y/N: "
+
+
+@pytest.mark.parametrize("key, rescue", [("y", True), ("Y", True), ("n", False), ("\r", False)])
+def test_incompatible_image_asks_for_recovery_with_a_single_key(board, key, rescue):
+    files = {"home/bin/mp.elf.strip": (harness.logging_script("app"), 0o755)}
+    board.write_slot(1, harness.application_image(files))
+    console = board.power_on(timeout=30)
+    console.expect_exact("WARNING: Suspected incompatible application image detected during unpacking")
+    console.expect_exact(QUESTION)
+    # Typed once the key read waits, without Enter; the terminal must not echo it, so the
+    # next thing on the console is the rescue menu or the end of the power-on.
+    time.sleep(0.5)
+    console.send(key)
+    run = console.wait_end()
+    assert run.application_started
+    if rescue:
+        assert run.output.startswith("Rescue menu is not available yet.")
+    else:
+        assert run.output.lstrip("\r\n").startswith("bootsim: application started")
+
+
+def test_diagnostics_image_runs_as_the_application(board):
+    diag = harness.logging_script("diag")
+    files = {"mpdiag.elf.strip": (diag, 0o755), "home/bin/distro-id": "test-distro\n"}
+    run = boot_with(board, "memchk=on", files=files, type="diags")
+    assert "install diags image" in run.output
+    # The diagnostics executable took the application's place and runs under memchk.
+    assert run.events.calls("diag") == [""]
+    assert run.events.env("diag").get("LD_PRELOAD") == DUMA
+    assert board.booted_image == 1
+
+
+def test_diagnostics_executable_is_in_place_for_the_starter(board):
+    diag = harness.logging_script("diag")
+    files = {"mpdiag.elf.strip": (diag, 0o755), "home/bin/distro-id": "test-distro\n"}
+    run = boot_with(board, files=files, type="diags")
+    entry = run.events.tree()[APP]
+    assert entry.md5 == hashlib.md5(diag.encode()).hexdigest()
+    assert entry.mode == "755"
