@@ -121,6 +121,7 @@ void SimBoardTest::write_partition(const char *name, const std::vector<uint8_t> 
 
 void SimBoardTest::open_board()
 {
+    close_tables();
     i2c_open_buses();
     mtd_init();
     sim_events_clear();

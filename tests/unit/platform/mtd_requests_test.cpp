@@ -1,10 +1,11 @@
-// The MTD request numbers of the board, taken from the kernel headers of the build. On the
-// PowerPC target they must be the ones its MTD driver answers to.
+// The device request numbers of the board, taken from the kernel headers of the build. On the
+// PowerPC target they must be the ones its MTD and I2C drivers answer to.
 #include <gtest/gtest.h>
 #include <sys/ioctl.h>
+#include <linux/i2c-dev.h>
 #include <mtd/mtd-user.h>
 
-TEST(MtdRequests, MatchTheBoardEncodingOnPowerPc)
+TEST(DeviceRequests, MatchTheBoardEncodingOnPowerPc)
 {
 #if defined(__powerpc__)
     EXPECT_EQ(0x40204D01u, static_cast<unsigned>(MEMGETINFO));
@@ -16,4 +17,8 @@ TEST(MtdRequests, MatchTheBoardEncodingOnPowerPc)
     EXPECT_EQ(sizeof(mtd_info_user), (static_cast<unsigned>(MEMGETINFO) >> 16) & 0x3FFFu);
     EXPECT_EQ(sizeof(erase_info_user), (static_cast<unsigned>(MEMERASE) >> 16) & 0x3FFFu);
 #endif
+    EXPECT_EQ(32u, sizeof(mtd_info_user));
+    EXPECT_EQ(8u, sizeof(erase_info_user));
+    EXPECT_EQ(0x0703u, static_cast<unsigned>(I2C_SLAVE));
+    EXPECT_EQ(0x0720u, static_cast<unsigned>(I2C_SMBUS));
 }
