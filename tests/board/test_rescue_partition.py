@@ -1,0 +1,134 @@
+"""diagnostics=diags boots the image kept in the rescue flash partition: a diagnostics image
+at once, a recovery application image after asking whether to install it into a slot.
+A partition without a good image lets the normal boot go on."""
+
+import hashlib
+
+import pytest
+
+import harness
+
+PROMPT = "Install recovery image as image 1 or 2 (hit return to just boot image): "
+
+
+def tagged_image(tag: str, type: str = "application") -> bytes:
+    files = dict(harness.DEFAULT_APP_FILES)
+    files["home/bin/tag"] = tag
+    return harness.application_image(files, type=type)
+
+
+def started_tag(run) -> str | None:
+    entry = run.events.tree().get("/tmp/home/bin/tag")
+    for tag in ("slot1", "recovery"):
+        if entry and entry.md5 == hashlib.md5(tag.encode()).hexdigest():
+            return tag
+    return None
+
+
+@pytest.fixture
+def diags_board(board):
+    board.set_env("diagnostics=diags")
+    board.write_slot(1, tagged_image("slot1"))
+    board.boot_slot = 1
+    board.booted_image = 0
+    return board
+
+
+def test_diagnostics_image_boots_from_the_rescue_partition(diags_board):
+    diag = harness.logging_script("diag")
+    diags_board.flash_write("rescue", harness.application_image(
+        {"mpdiag.elf.strip": (diag, 0o755), "home/bin/distro-id": "x\n"}, type="diags"))
+    console = diags_board.power_on(timeout=30)
+    console.expect_exact("Booting diags image...")
+    console.expect_exact("Launching diagnostics image")
+    console.expect_exact("install diags image")
+    run = console.wait_end()
+    assert run.application_started, run.output
+    assert "Booting image" not in run.output
+    assert diags_board.booted_image == 4
+    entry = run.events.tree()["/tmp/home/bin/mp.elf.strip"]
+    assert entry.md5 == hashlib.md5(diag.encode()).hexdigest()
+
+
+@pytest.mark.parametrize("answer", ["1", "2"])
+def test_recovery_image_installed_into_the_chosen_slot(diags_board, answer):
+    recovery = tagged_image("recovery")
+    diags_board.flash_write("rescue", recovery)
+    slot = int(answer)
+    console = diags_board.power_on(timeout=30)
+    console.expect_exact(PROMPT)
+    console.sendline(answer)
+    console.expect_exact(f"Installing recovery image as image{answer}...")
+    console.expect_exact(f"Setting boot image to {answer}")
+    run = console.wait_end()
+    assert run.application_started, run.output
+    assert started_tag(run) == "recovery"
+    assert diags_board.read_slot(slot) == recovery
+    assert diags_board.boot_slot == slot
+    assert diags_board.booted_image == slot
+
+    # Without the boot option, the next power-on boots the installed slot.
+    diags_board.set_env()
+    run = diags_board.boot(timeout=30)
+    assert f"Booting image '{slot}'" in run.output
+    assert started_tag(run) == "recovery"
+
+
+def test_enter_boots_the_recovery_image_without_installing_it(diags_board):
+    diags_board.flash_write("rescue", tagged_image("recovery"))
+    slot1 = diags_board.read_slot(1)
+    console = diags_board.power_on(timeout=30)
+    console.expect_exact(PROMPT)
+    console.sendline("")
+    console.expect_exact("Booting recovery image. You will need to download and install an "
+                         "image before rebooting")
+    run = console.wait_end()
+    assert run.application_started
+    assert started_tag(run) == "recovery"
+    assert diags_board.booted_image == 4
+    assert diags_board.boot_slot == 1
+    assert diags_board.read_slot(1) == slot1
+    assert diags_board.read_slot(2) is None
+
+
+def test_end_of_input_at_the_question_boots_without_touching_the_board(diags_board):
+    diags_board.flash_write("rescue", tagged_image("recovery"))
+    console = diags_board.power_on(timeout=30)
+    console.expect_exact(PROMPT)
+    console.child.sendeof()
+    run = console.wait_end()
+    assert run.application_started
+    assert started_tag(run) == "recovery"
+    assert diags_board.booted_image == 0
+    assert diags_board.read_slot(2) is None
+
+
+def corrupt(image: bytes) -> bytes:
+    return image[:-1] + bytes([image[-1] ^ 0x01])
+
+
+def oversized_header() -> bytes:
+    # A DIAGS header claiming 256 MiB, far beyond the partition.
+    return bytes(4) + (0x10000000).to_bytes(4, "big") + (0x065A514B).to_bytes(4, "big") + bytes(12)
+
+
+@pytest.mark.parametrize("content, message", [
+    pytest.param(None, "Image not found... ", id="erased partition"),
+    pytest.param(lambda: harness.component(b"k" * 100, type="kernel"), "Image not found... ",
+                 id="kernel component"),
+    pytest.param(lambda: corrupt(tagged_image("recovery")), "Image CRC failed. Quitting",
+                 id="CRC error"),
+    pytest.param(oversized_header, "Image CRC failed. Quitting", id="length beyond the partition"),
+])
+def test_rescue_partition_without_good_image_goes_on_with_the_normal_boot(diags_board, content,
+                                                                          message):
+    if content:
+        diags_board.flash_write("rescue", content())
+    console = diags_board.power_on(timeout=30)
+    console.expect_exact("Booting diags image...")
+    console.expect_exact(message)
+    console.expect_exact("Booting image '1'")
+    run = console.wait_end()
+    assert run.application_started
+    assert started_tag(run) == "slot1"
+    assert diags_board.booted_image == 1
