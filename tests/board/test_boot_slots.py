@@ -118,3 +118,24 @@ def test_component_longer_than_its_file_is_not_booted(two_slots):
     run = two_slots.boot()
     assert "Image1 has invalid header... trying Image2." in run.output
     assert started_tag(run) == "slot2"
+
+
+def test_rescue_request_goes_on_to_the_normal_boot_after_exit(two_slots):
+    two_slots.set_env("diagnostics=rescue")
+    console = two_slots.power_on(timeout=30)
+    if console.expect_exact(["Rescue menu is not available yet.", "Option? : "]) == 1:
+        console.send("e")
+    console.expect_exact("Booting image '1'")
+    run = console.wait_end()
+    assert run.application_started
+    assert started_tag(run) == "slot1"
+
+
+def test_usb_stick_without_images_leaves_the_boot_to_flash(two_slots):
+    two_slots.eeprom_set(harness.USB_STATUS, harness.USB_PRESENT)
+    two_slots.insert_usb({"notes.txt": b"nothing to boot here\n"})
+    two_slots.boot_slot = 2
+    run = two_slots.boot(timeout=60)
+    assert run.application_started, run.output
+    assert "Booting image '2'" in run.output
+    assert started_tag(run) == "slot2"

@@ -4,35 +4,21 @@
 #include "boot/boot_state.h"
 #include "boot/startup.h"
 #include "platform/sim/sim_board.h"
+#include "tests/support/sim_fixture.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstdlib>
-#include <string>
-#include <unistd.h>
 
 namespace {
 
-class SlotChoiceTest : public ::testing::Test {
+class SlotChoiceTest : public SimBoardTest {
 protected:
     void SetUp() override
     {
-        char name[] = "/tmp/slot_choice_XXXXXX";
-        ASSERT_NE(nullptr, mkdtemp(name));
-        dir_ = name;
-        ASSERT_EQ(0, sim_board_create(dir_.c_str()));
-        ASSERT_EQ(0, sim_board_use(dir_.c_str()));
-        sim_board_set_real_sleep(false);
-        i2c_open_buses();
+        SimBoardTest::SetUp();
+        open_board();
     }
-    void TearDown() override
-    {
-        i2c_close_buses();
-        std::string command = "rm -rf " + dir_;
-        EXPECT_EQ(0, std::system(command.c_str()));
-    }
-    std::string dir_;
 };
 
 constexpr uint32_t BOOT_SLOT_BYTE = 0x100;
