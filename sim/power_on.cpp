@@ -202,14 +202,18 @@ void kill_everything_else()
     _exit(0);
 }
 
-// Enters the namespaces, sets up the mounts and waits for init.
-[[noreturn]] void run_namespace_helper(const PowerOnPlan &plan)
+// Enters the namespaces, sets up the mounts and waits for init. The board dies with bootsim:
+// this helper with its parent, init with this helper, and every board process with init.
+[[noreturn]] void run_namespace_helper(const PowerOnPlan &plan, pid_t bootsim)
 {
     if (geteuid() != 0)
         enter_user_namespace();
     if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0)
         fail("cannot make the board's namespaces", "(unshare)");
+    // Set after the unshare, which clears it.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != bootsim)
+        _exit(1);
     set_up_mounts(plan);
     pid_t init = fork();
     if (init < 0)
@@ -328,14 +332,17 @@ PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &optio
     TerminalKeeper terminal;
     signal(SIGINT, SIG_IGN);
     signal(SIGQUIT, SIG_IGN);
+    // The console has no job control: Ctrl-Z must not stop the board (and bootsim with it).
+    signal(SIGTSTP, SIG_IGN);
     fflush(nullptr);
+    pid_t bootsim = getpid();
     pid_t helper = fork();
     if (helper < 0) {
         perror("bootsim: fork");
         return failed;
     }
     if (helper == 0)
-        run_namespace_helper(plan);
+        run_namespace_helper(plan, bootsim);
     g_helper_pid = helper;
     if (options.timeout > 0) {
         struct sigaction action {};

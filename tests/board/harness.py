@@ -263,10 +263,12 @@ def parse_power_ons(text: str) -> list[Events]:
 
 @dataclasses.dataclass
 class PowerOn:
-    """How a power-on ended: bootsim's exit status, the console transcript and the events."""
+    """How a power-on ended: bootsim's exit status, the console text since the last expect
+    (all of it for Board.boot), the events, and the whole console transcript."""
     status: int
     output: str
     events: Events
+    transcript: str = ""
 
     @property
     def application_started(self) -> bool:
@@ -288,9 +290,16 @@ class Console:
         if bootmgr is not None:
             env["BOOTSIM_BOOTMGR"] = str(bootmgr)
         self.child = pexpect.spawn(
-            bootsim_path(), ["run", str(board.path), "--timeout", str(int(timeout) + 30)],
+            bootsim_path(), ["run", str(board.path), "--timeout", str(int(timeout) + 600)],
             timeout=timeout, encoding=encoding, codec_errors="replace",
             dimensions=(50, 200), env=env)
+        self._log = io.StringIO() if encoding else io.BytesIO()
+        self.child.logfile_read = self._log
+
+    @property
+    def transcript(self):
+        """Everything the console has shown so far."""
+        return self._log.getvalue()
 
     def expect(self, pattern, timeout: float | None = -1):
         """Waits for a regular expression (or a list of them); returns the index matched.
@@ -329,7 +338,7 @@ class Console:
         status = self.child.exitstatus
         if status is None:
             status = -(self.child.signalstatus or 0)
-        return PowerOn(status, rest, self.board.events())
+        return PowerOn(status, rest, self.board.events(), self.transcript)
 
     def close(self) -> None:
         if self.child.isalive():
@@ -453,7 +462,8 @@ class Board:
     def power_on(self, timeout: float = DEFAULT_TIMEOUT, encoding: str | None = "utf-8",
                  bootmgr=None) -> Console:
         """Starts a power-on with a console to talk to; end it with Console.wait_end().
-        TIMEOUT bounds each expect (and, with a margin, the whole power-on); ENCODING None
+        TIMEOUT bounds each expect; bootsim cuts the whole power-on off ten minutes later, so
+        a test that dies half-way leaves nothing running. ENCODING None
         gives a byte console (binary transfers); BOOTMGR runs another program in place of
         the boot manager (for the simulator's own tests)."""
         console = Console(self, timeout, encoding, bootmgr)
