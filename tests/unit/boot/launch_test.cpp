@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <utility>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -73,47 +75,31 @@ TEST(ChooseLaunchMode, FirstMatchingRowWins)
             << " gdb_available=" << c.gdb_available;
 }
 
-TEST_F(EnvSetupTest, SetsPairsAcrossBlanksAndLines)
+TEST_F(EnvSetupTest, SetsEachNameValuePair)
 {
-    setenv("BM_T_REPLACED", "old", 1);
-    write("BM_T_A 1\n  BM_T_B\tvalue-two\nBM_T_REPLACED new\n");
-    EXPECT_EQ(3, apply_env_setup(path_.c_str()));
-    EXPECT_EQ("1", env("BM_T_A"));
-    EXPECT_EQ("value-two", env("BM_T_B"));
-    EXPECT_EQ("new", env("BM_T_REPLACED"));
-}
-
-TEST_F(EnvSetupTest, FinalWordWithoutPartnerGetsTheEmptyString)
-{
-    write("BM_T_C 3 BM_T_LONELY");
-    EXPECT_EQ(2, apply_env_setup(path_.c_str()));
-    EXPECT_EQ("3", env("BM_T_C"));
-    EXPECT_EQ("", env("BM_T_LONELY"));
-}
-
-TEST_F(EnvSetupTest, ValuesFromAnEarlierPairDoNotLeakIntoALaterShortOne)
-{
-    write("BM_T_D long-value-here BM_T_E");
-    apply_env_setup(path_.c_str());
-    EXPECT_EQ("", env("BM_T_E"));
-}
-
-TEST_F(EnvSetupTest, OverlongWordsAreCutAt511Characters)
-{
-    std::string value(600, 'v');
-    write("BM_T_LONG " + value);
-    apply_env_setup(path_.c_str());
-    EXPECT_EQ(std::string(511, 'v'), env("BM_T_LONG"));
-    // The remaining 89 characters are the next name, with an empty value.
-    EXPECT_EQ("", env(std::string(89, 'v').c_str()));
-}
-
-TEST_F(EnvSetupTest, NameTheEnvironmentCannotHoldIsPassedOver)
-{
-    write("BM_T_BAD=x 1 BM_T_F 2");
-    EXPECT_EQ(1, apply_env_setup(path_.c_str()));
-    EXPECT_EQ("<unset>", env("BM_T_BAD"));
-    EXPECT_EQ("2", env("BM_T_F"));
+    const std::string long_value(600, 'v');
+    struct Case {
+        const char *name;
+        std::string text;
+        int count;
+        std::vector<std::pair<std::string, std::string>> expected; // name, value or <unset>
+    } cases[] = {
+        {"pairs across blanks and lines", "BM_T_A 1\n  BM_T_B\tvalue-two\nBM_T_R new\n", 3,
+         {{"BM_T_A", "1"}, {"BM_T_B", "value-two"}, {"BM_T_R", "new"}}},
+        {"final word without partner", "BM_T_C 3 BM_T_LONELY", 2, {{"BM_T_C", "3"}, {"BM_T_LONELY", ""}}},
+        // The buffers are cleared per pair: an earlier value must not leak into a later one.
+        {"short pair after a long value", "BM_T_D long-value-here BM_T_E", 2, {{"BM_T_E", ""}}},
+        {"words cut at 511 characters", "BM_T_LONG " + long_value, 2,
+         {{"BM_T_LONG", std::string(511, 'v')}, {std::string(89, 'v'), ""}}},
+        {"name the environment cannot hold", "BM_T_BAD=x 1 BM_T_F 2", 1, {{"BM_T_BAD", "<unset>"}, {"BM_T_F", "2"}}},
+    };
+    setenv("BM_T_R", "old", 1);
+    for (const Case &c : cases) {
+        write(c.text);
+        EXPECT_EQ(c.count, apply_env_setup(path_.c_str())) << c.name;
+        for (const auto &[name, value] : c.expected)
+            EXPECT_EQ(value, env(name.c_str())) << c.name << ": " << name;
+    }
 }
 
 TEST(EnvSetup, MissingFileSetsNothing)
