@@ -1,0 +1,142 @@
+// AES encryption known answers: the FIPS 197 examples for all three key sizes written in
+// here, and the NIST AESAVS AES-256 files (known-answer, multi-block and Monte Carlo) when
+// the shared folder is present.
+#include "crypto/aes.h"
+
+#include "tests/unit/crypto/vector_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::string encrypt_hex(const std::vector<uint8_t> &key, const std::vector<uint8_t> &plain)
+{
+    AesKey k;
+    if (AES_expandKey(&k, key.data(), static_cast<uint32_t>(key.size())) != OK)
+        return "bad key";
+    std::vector<uint8_t> out(plain.size());
+    for (size_t at = 0; at + 16 <= plain.size(); at += 16)
+        if (AES_encryptBlock(&k, plain.data() + at, out.data() + at) != OK)
+            return "failed";
+    return to_hex(out);
+}
+
+struct AesCase {
+    const char *key;
+    const char *plain;
+    const char *cipher;
+};
+
+TEST(AesKnownAnswers, Fips197Examples)
+{
+    const AesCase cases[] = {
+        // Appendix B
+        {"2b7e151628aed2a6abf7158809cf4f3c", "3243f6a8885a308d313198a2e0370734",
+         "3925841d02dc09fbdc118597196a0b32"},
+        // Appendix C.1, C.2, C.3
+        {"000102030405060708090a0b0c0d0e0f", "00112233445566778899aabbccddeeff",
+         "69c4e0d86a7b0430d8cdb78070b4c55a"},
+        {"000102030405060708090a0b0c0d0e0f1011121314151617", "00112233445566778899aabbccddeeff",
+         "dda97ca4864cdfe06eaf70a0ec0d7191"},
+        {"000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f",
+         "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089"},
+    };
+    for (const AesCase &c : cases)
+        EXPECT_EQ(encrypt_hex(from_hex(c.key), from_hex(c.plain)), c.cipher) << "key " << c.key;
+}
+
+// The last round key of the 256-bit schedule (FIPS 197 appendix A.3, w[56..59]) exercises
+// the extra SubWord step that only 256-bit keys have.
+TEST(AesKnownAnswers, Aes256KeyScheduleLastRoundKey)
+{
+    auto key = from_hex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
+    AesKey k;
+    ASSERT_EQ(AES_expandKey(&k, key.data(), 32), OK);
+    EXPECT_EQ(k.rounds, 14u);
+    EXPECT_EQ(to_hex(k.roundKeys + 16 * 14, 16), "fe4890d1e6188d0b046df344706c631e");
+}
+
+TEST(AesInterface, BadKeyLengthsAndNullsAreRejected)
+{
+    uint8_t key[33] = {};
+    AesKey k;
+    for (uint32_t len : {0u, 8u, 15u, 17u, 20u, 23u, 25u, 31u, 33u}) {
+        std::memset(&k, 0x5A, sizeof k);
+        EXPECT_EQ(AES_expandKey(&k, key, len), ERR_BAD_LENGTH) << len;
+        uint8_t block[16] = {};
+        EXPECT_NE(AES_encryptBlock(&k, block, block), OK) << "unexpanded key used, length " << len;
+    }
+    EXPECT_EQ(AES_expandKey(nullptr, key, 16), ERR_NULL_POINTER);
+    EXPECT_EQ(AES_expandKey(&k, nullptr, 16), ERR_NULL_POINTER);
+    ASSERT_EQ(AES_expandKey(&k, key, 16), OK);
+    uint8_t block[16] = {};
+    EXPECT_EQ(AES_encryptBlock(nullptr, block, block), ERR_NULL_POINTER);
+    EXPECT_EQ(AES_encryptBlock(&k, nullptr, block), ERR_NULL_POINTER);
+    EXPECT_EQ(AES_encryptBlock(&k, block, nullptr), ERR_NULL_POINTER);
+}
+
+TEST(AesInterface, InPlaceEncryptionEqualsSeparateBuffers)
+{
+    auto key = from_hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+    auto block = from_hex("00112233445566778899aabbccddeeff");
+    AesKey k;
+    ASSERT_EQ(AES_expandKey(&k, key.data(), 32), OK);
+    ASSERT_EQ(AES_encryptBlock(&k, block.data(), block.data()), OK);
+    EXPECT_EQ(to_hex(block), "8ea2b7ca516745bfeafc49904b496089");
+}
+
+// Known-answer and multi-block files: every ENCRYPT record, block by block.
+TEST(AesNistVectors, KnownAnswerAndMultiBlockFiles)
+{
+    int checked = 0;
+    for (const char *file : {"ECBGFSbox256.rsp", "ECBKeySbox256.rsp", "ECBVarKey256.rsp",
+                             "ECBVarTxt256.rsp", "ECBMMT256.rsp", "fips197_C3_aes256.txt"}) {
+        auto records = read_vector_file(shared_vector_path(std::string("aes/") + file));
+        if (!records)
+            GTEST_SKIP() << "aes vectors absent";
+        for (const VectorRecord &r : *records) {
+            const std::string *key = r.get("KEY"), *pt = r.get("PLAINTEXT"),
+                              *ct = r.get("CIPHERTEXT");
+            if (!r.in_section("ENCRYPT") || !key || !pt || !ct)
+                continue;
+            EXPECT_EQ(encrypt_hex(from_hex(*key), from_hex(*pt)), *ct) << file << " " << *r.get("COUNT");
+            ++checked;
+        }
+    }
+    EXPECT_EQ(checked, 5 + 16 + 256 + 128 + 10 + 1);
+}
+
+// Monte Carlo records: CIPHERTEXT is PLAINTEXT encrypted 1000 times under KEY. Under
+// emulation on the target only the first records run.
+TEST(AesNistVectors, MonteCarloRecords)
+{
+    auto records = read_vector_file(shared_vector_path("aes/ECBMCT256.rsp"));
+    if (!records)
+        GTEST_SKIP() << "aes vectors absent";
+#if defined(__powerpc__)
+    const int limit = 10;
+#else
+    const int limit = 100;
+#endif
+    int checked = 0;
+    for (const VectorRecord &r : *records) {
+        const std::string *key = r.get("KEY"), *pt = r.get("PLAINTEXT"), *ct = r.get("CIPHERTEXT");
+        if (!r.in_section("ENCRYPT") || !key || !pt || !ct || checked == limit)
+            continue;
+        auto k = from_hex(*key);
+        auto block = from_hex(*pt);
+        AesKey expanded;
+        ASSERT_EQ(AES_expandKey(&expanded, k.data(), 32), OK);
+        for (int i = 0; i < 1000; ++i)
+            ASSERT_EQ(AES_encryptBlock(&expanded, block.data(), block.data()), OK);
+        EXPECT_EQ(to_hex(block), *ct) << "COUNT " << *r.get("COUNT");
+        ++checked;
+    }
+    EXPECT_EQ(checked, limit);
+}
+
+} // namespace

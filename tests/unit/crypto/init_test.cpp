@@ -1,0 +1,160 @@
+// CRYPTO_initLibrary: the first call builds the base64 table, creates and seeds the global
+// random generator; later calls change nothing; a failing step is not retried. The library
+// state lives for the whole process, so every scenario runs in a forked child process that
+// starts uninitialised and reports the first failed check through its exit status.
+#include "crypto/entropy.h"
+#include "crypto/init.h"
+#include "crypto/random.h"
+#include "signature/trace.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// In the child: on a failed check print it and exit with the line number.
+#define CHILD_CHECK(cond)                                                               \
+    do {                                                                                \
+        if (!(cond)) {                                                                  \
+            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+            std::fflush(stderr);                                                        \
+            _exit(__LINE__ % 250 + 1);                                                  \
+        }                                                                               \
+    } while (0)
+
+// Runs scenario in a child process; returns its exit status (0 when every check held).
+int run_in_child(void (*scenario)())
+{
+    std::fflush(stdout);
+    pid_t pid = fork();
+    if (pid == 0) {
+        scenario();
+        _exit(0);
+    }
+    int status = 0;
+    if (pid < 0 || waitpid(pid, &status, 0) != pid)
+        return -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 255;
+}
+
+void first_call_builds_everything()
+{
+    CHILD_CHECK(CRYPTO_getInitCount() == 0);
+    CHILD_CHECK(CRYPTO_base64DecodeTable() == nullptr);
+    CHILD_CHECK(g_randomContext == nullptr);
+    g_debugConsoleState = {true, 5};
+    const uint32_t mask = debug_console_mask;
+
+    CHILD_CHECK(CRYPTO_initLibrary() == 1);
+    CHILD_CHECK(CRYPTO_getInitCount() == 1);
+    CHILD_CHECK(!g_debugConsoleState.stopping && g_debugConsoleState.client == -1);
+    CHILD_CHECK(debug_console_mask == mask);
+    CHILD_CHECK(g_randomContext != nullptr);
+    CHILD_CHECK(g_randomContext->kind == RANDOM_KIND_CTR_DRBG);
+    // The 256 device bits are in the pool only: no reseed yet, 128 bits short of one.
+    CHILD_CHECK(g_randomContext->entropyBitCount == 256);
+    CHILD_CHECK(g_randomContext->drbg.reseedCounter == 1);
+    CHILD_CHECK(g_entropyPool.initialised && g_entropyPool.stirred);
+    CHILD_CHECK(g_entropyPool.bitPos == 256);
+}
+
+void base64_table_entries()
+{
+    CHILD_CHECK(CRYPTO_initLibrary() == 1);
+    const uint8_t *t = CRYPTO_base64DecodeTable();
+    CHILD_CHECK(t != nullptr);
+    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (int c = 0; c < 256; ++c) {
+        size_t at = alphabet.find(static_cast<char>(c));
+        uint8_t expect = (c != 0 && at != std::string::npos) ? static_cast<uint8_t>(at + 1) : 0;
+        CHILD_CHECK(t[c] == expect);
+    }
+    CHILD_CHECK(t['A'] == 1 && t['/'] == 64 && t['='] == 0 && t['a'] == 27 && t['0'] == 53);
+    CHILD_CHECK(t['+'] == 63 && t['-'] == 0 && t['_'] == 0 && t[' '] == 0 && t[0x80 + 'A'] == 0);
+}
+
+void second_call_changes_nothing()
+{
+    CHILD_CHECK(CRYPTO_initLibrary() == 1);
+    const EntropyPool pool = g_entropyPool;
+    RandomContext *ctx = g_randomContext;
+    const RandomContext ctx_copy = *ctx;
+    const uint8_t *table = CRYPTO_base64DecodeTable();
+    std::vector<uint8_t> table_copy(table, table + 256);
+    g_debugConsoleState = {true, 9};
+
+    for (int call = 2; call <= 4; ++call) {
+        CHILD_CHECK(CRYPTO_initLibrary() == 0);
+        CHILD_CHECK(CRYPTO_getInitCount() == static_cast<uint32_t>(call));
+    }
+    CHILD_CHECK(std::memcmp(&pool, &g_entropyPool, sizeof pool) == 0);
+    CHILD_CHECK(g_randomContext == ctx);
+    CHILD_CHECK(std::memcmp(&ctx_copy, ctx, sizeof ctx_copy) == 0);
+    CHILD_CHECK(CRYPTO_base64DecodeTable() == table);
+    CHILD_CHECK(std::memcmp(table_copy.data(), table, 256) == 0);
+    CHILD_CHECK(g_debugConsoleState.stopping && g_debugConsoleState.client == 9);
+}
+
+void missing_device_fails_once()
+{
+    RANDOM_setDevicePathForTest("/nonexistent/urandom");
+    CHILD_CHECK(CRYPTO_initLibrary() == ERR_RANDOM_DEVICE_OPEN);
+    CHILD_CHECK(g_randomContext != nullptr); // created before the device was opened
+    CHILD_CHECK(g_randomContext->entropyBitCount == 0);
+    CHILD_CHECK(CRYPTO_base64DecodeTable() != nullptr);
+    RANDOM_setDevicePathForTest(nullptr); // even with the device back, no retry
+    CHILD_CHECK(CRYPTO_initLibrary() == 0);
+    CHILD_CHECK(g_randomContext->entropyBitCount == 0);
+}
+
+void short_device_fails_with_read_status()
+{
+    char path[] = "/tmp/init_test_deviceXXXXXX";
+    int fd = mkstemp(path);
+    CHILD_CHECK(fd >= 0);
+    CHILD_CHECK(write(fd, "0123456", 7) == 7);
+    close(fd);
+    RANDOM_setDevicePathForTest(path);
+    MSTATUS status = CRYPTO_initLibrary();
+    unlink(path);
+    CHILD_CHECK(status == ERR_RANDOM_DEVICE_READ);
+    CHILD_CHECK(g_randomContext->entropyBitCount == 32);
+    CHILD_CHECK(CRYPTO_initLibrary() == 0);
+}
+
+// The generator made by the initialisation works and is independent across processes.
+void generator_is_usable()
+{
+    CHILD_CHECK(CRYPTO_initLibrary() == 1);
+    uint8_t a[32], b[32];
+    CHILD_CHECK(RANDOM_generate(g_randomContext, a, 32) == OK);
+    CHILD_CHECK(RANDOM_generate(g_randomContext, b, 32) == OK);
+    CHILD_CHECK(std::memcmp(a, b, 32) != 0);
+}
+
+TEST(CryptoInitLibrary, Scenarios)
+{
+    const struct {
+        const char *name;
+        void (*scenario)();
+    } scenarios[] = {
+        {"first call builds everything", first_call_builds_everything},
+        {"base64 table entries", base64_table_entries},
+        {"second call changes nothing", second_call_changes_nothing},
+        {"missing /dev/urandom fails once", missing_device_fails_once},
+        {"short device read", short_device_fails_with_read_status},
+        {"generator is usable", generator_is_usable},
+    };
+    for (const auto &s : scenarios)
+        EXPECT_EQ(run_in_child(s.scenario), 0) << s.name << " (exit status = failed check line % 250 + 1)";
+    EXPECT_EQ(CRYPTO_getInitCount(), 0u) << "scenarios must leave the test process uninitialised";
+}
+
+} // namespace
