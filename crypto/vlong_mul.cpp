@@ -9,29 +9,11 @@
 
 namespace {
 
-// Column accumulator of the product-scanning loops: sums of 32 x 32 -> 64-bit products.
-// A 128-bit integer where the compiler has one, else a 64-bit word plus an overflow word.
-#if defined(__SIZEOF_INT128__)
-struct Acc {
-    unsigned __int128 v = 0;
-    inline void mac(uint32_t a, uint32_t b) { v += uint64_t(a) * b; }
-    inline void mac2(uint32_t a, uint32_t b)
-    {
-        uint64_t p = uint64_t(a) * b;
-        v += p;
-        v += p;
-    }
-    inline uint32_t take()
-    {
-        uint32_t r = uint32_t(v);
-        v >>= 32;
-        return r;
-    }
-};
-#else
+// Column accumulator of the product-scanning loops: sums of 32 x 32 -> 64-bit products in
+// a 64-bit low word and a word counting its overflows (the three-word accumulator).
 struct Acc {
     uint64_t lo = 0;
-    uint32_t hi = 0;
+    uint64_t hi = 0;
     inline void add(uint64_t p)
     {
         lo += p;
@@ -44,15 +26,20 @@ struct Acc {
         add(p);
         add(p);
     }
+    inline void addTwice(const Acc &o)
+    {
+        add(o.lo);
+        add(o.lo);
+        hi += 2 * o.hi;
+    }
     inline uint32_t take()
     {
         uint32_t r = uint32_t(lo);
-        lo = (lo >> 32) | (uint64_t(hi) << 32);
-        hi = 0;
+        lo = (lo >> 32) | (hi << 32);
+        hi >>= 32;
         return r;
     }
 };
-#endif
 
 constexpr size_t KERNEL_UNITS = 8;
 constexpr size_t KARATSUBA_MIN_UNITS = 16;
@@ -107,12 +94,15 @@ void units_sqr8(uint32_t *r, const uint32_t *a)
     Acc acc;
 #pragma GCC unroll 16
     for (size_t k = 0; k < 2 * KERNEL_UNITS - 1; ++k) {
+        // cross products a[i] * a[k - i], i < k - i, summed once and added twice
+        Acc cross;
 #pragma GCC unroll 8
         for (size_t i = 0; i < KERNEL_UNITS; ++i) {
             size_t j = k - i;
             if (i <= k && j < KERNEL_UNITS && i < j)
-                acc.mac2(a[i], a[j]);
+                cross.mac(a[i], a[j]);
         }
+        acc.addTwice(cross);
         if (k % 2 == 0)
             acc.mac(a[k / 2], a[k / 2]);
         r[k] = acc.take();
@@ -120,15 +110,38 @@ void units_sqr8(uint32_t *r, const uint32_t *a)
     r[2 * KERNEL_UNITS - 1] = acc.take();
 }
 
+namespace {
+
+// Adds a[i] * b[k - i] for `count` consecutive i: pa = a + i0, pb = b + (k - i0).
+inline void macColumn(Acc &acc, const uint32_t *pa, const uint32_t *pb, size_t count)
+{
+    for (; count >= 4; count -= 4, pa += 4, pb -= 4) {
+        acc.mac(pa[0], pb[0]);
+        acc.mac(pa[1], pb[-1]);
+        acc.mac(pa[2], pb[-2]);
+        acc.mac(pa[3], pb[-3]);
+    }
+    for (; count; --count)
+        acc.mac(*pa++, *pb--);
+}
+
+// Column k of a * b: the products a[i] * b[k - i] with i0 <= i <= i1.
+inline void macProductColumn(Acc &acc, const uint32_t *a, size_t an, const uint32_t *b, size_t bn, size_t k)
+{
+    size_t i0 = k >= bn ? k - bn + 1 : 0;
+    size_t i1 = k < an ? k : an - 1;
+    if (i0 <= i1)
+        macColumn(acc, a + i0, b + (k - i0), i1 - i0 + 1);
+}
+
+} // namespace
+
 void units_mulLow(uint32_t *r, const uint32_t *a, size_t an, const uint32_t *b, size_t bn,
                   size_t outUnits)
 {
     Acc acc;
     for (size_t k = 0; k < outUnits; ++k) {
-        size_t i0 = k >= bn ? k - bn + 1 : 0;
-        size_t i1 = k < an ? k : an - 1;
-        for (size_t i = i0; i <= i1 && i0 < an; ++i)
-            acc.mac(a[i], b[k - i]);
+        macProductColumn(acc, a, an, b, bn, k);
         r[k] = acc.take();
     }
 }
@@ -139,10 +152,7 @@ void units_mulHigh(uint32_t *r, const uint32_t *a, size_t an, const uint32_t *b,
     Acc acc;
     size_t columns = an + bn;
     for (size_t k = firstColumn; k < columns; ++k) {
-        size_t i0 = k >= bn ? k - bn + 1 : 0;
-        size_t i1 = k < an ? k : an - 1;
-        for (size_t i = i0; i <= i1 && i0 < an; ++i)
-            acc.mac(a[i], b[k - i]);
+        macProductColumn(acc, a, an, b, bn, k);
         r[k - firstColumn] = acc.take();
     }
 }
@@ -151,10 +161,14 @@ void units_sqrLow(uint32_t *r, const uint32_t *a, size_t n, size_t outUnits)
 {
     Acc acc;
     for (size_t k = 0; k < outUnits; ++k) {
+        // cross products a[i] * a[k - i] with i < k - i, summed once and added twice
         size_t i0 = k >= n ? k - n + 1 : 0;
-        // cross products a[i] * a[k - i] with i < k - i, each counted twice
-        for (size_t i = i0; 2 * i < k; ++i)
-            acc.mac2(a[i], a[k - i]);
+        size_t iEnd = (k + 1) / 2; // first i with 2i >= k
+        if (i0 < iEnd) {
+            Acc cross;
+            macColumn(cross, a + i0, a + (k - i0), iEnd - i0);
+            acc.addTwice(cross);
+        }
         if (k % 2 == 0 && k / 2 < n)
             acc.mac(a[k / 2], a[k / 2]);
         r[k] = acc.take();
@@ -162,6 +176,62 @@ void units_sqrLow(uint32_t *r, const uint32_t *a, size_t n, size_t outUnits)
 }
 
 // ---- Karatsuba ----------------------------------------------------------------------------
+
+namespace {
+
+// Karatsuba combination: adds lo + hi + sign * mid (n units each, sign -1, 0 or +1) into r
+// at unit offset h, where r[0..2n) holds lo and hi. The middle term is formed in t first
+// (one pass), because r[h..) overlaps the lo and hi it is made from.
+void combineMiddle(uint32_t *r, size_t n, size_t h, const uint32_t *mid, int sign, uint32_t *t)
+{
+    const uint32_t *lo = r, *hi = r + n;
+    int64_t acc = 0;
+    if (sign > 0) {
+        for (size_t i = 0; i < n; ++i) {
+            acc += int64_t(lo[i]) + hi[i] + mid[i];
+            t[i] = uint32_t(acc);
+            acc >>= 32;
+        }
+    } else if (sign < 0) {
+        for (size_t i = 0; i < n; ++i) {
+            acc += int64_t(lo[i]) + hi[i] - mid[i];
+            t[i] = uint32_t(acc);
+            acc >>= 32;
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            acc += int64_t(lo[i]) + hi[i];
+            t[i] = uint32_t(acc);
+            acc >>= 32;
+        }
+    }
+    // The middle term is non-negative: its top unit acc is 0, 1 or 2 and enters at h + n.
+    uint64_t carry = 0;
+    for (size_t i = 0; i < n; ++i) {
+        carry += uint64_t(r[h + i]) + t[i];
+        r[h + i] = uint32_t(carry);
+        carry >>= 32;
+    }
+    carry += uint64_t(acc);
+    for (size_t i = h + n; carry && i < 2 * n; ++i) {
+        carry += r[i];
+        r[i] = uint32_t(carry);
+        carry >>= 32;
+    }
+}
+
+// t = |x - y| over h units; returns the sign of x - y.
+int absDifference(uint32_t *t, const uint32_t *x, const uint32_t *y, size_t h)
+{
+    int c = units_compare(x, y, h);
+    if (c >= 0)
+        units_sub(t, x, y, h);
+    else
+        units_sub(t, y, x, h);
+    return c;
+}
+
+} // namespace
 
 void units_karatsuba(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n, uint32_t *t)
 {
@@ -173,32 +243,14 @@ void units_karatsuba(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n
     units_karatsuba(r, a, b, h, t);             // lo = a_lo * b_lo in r[0..n)
     units_karatsuba(r + n, a + h, b + h, h, t); // hi = a_hi * b_hi in r[n..2n)
 
-    // t[0..h) = |a_lo - a_hi|, t[h..n) = |b_hi - b_lo|; their product is added to or
-    // subtracted from lo + hi to give the middle term a_lo*b_hi + a_hi*b_lo.
-    int ca = units_compare(a, a + h, h);
-    int cb = units_compare(b + h, b, h);
-    if (ca >= 0)
-        units_sub(t, a, a + h, h);
-    else
-        units_sub(t, a + h, a, h);
-    if (cb >= 0)
-        units_sub(t + h, b + h, b, h);
-    else
-        units_sub(t + h, b, b + h, h);
-    bool midZero = ca == 0 || cb == 0;
-    bool addMid = (ca > 0) == (cb > 0);
-    if (!midZero)
+    // t[0..h) = |a_lo - a_hi|, t[h..n) = |b_hi - b_lo|; their product, added or subtracted
+    // by the signs, turns lo + hi into the middle term a_lo*b_hi + a_hi*b_lo.
+    int ca = absDifference(t, a, a + h, h);
+    int cb = absDifference(t + h, b + h, b, h);
+    int sign = ca * cb; // zero when a half pair is equal: no middle product
+    if (sign)
         units_karatsuba(t + n, t, t + h, h, t + 2 * n);
-
-    int32_t top = int32_t(units_add(t, r, r + n, n)); // t[0..n) = lo + hi
-    if (!midZero) {
-        if (addMid)
-            top += int32_t(units_add(t, t, t + n, n));
-        else
-            top -= int32_t(units_sub(t, t, t + n, n));
-    }
-    uint32_t carry = units_add(r + h, r + h, t, n);
-    units_addCarry(r + h + n, h, carry + uint32_t(top));
+    combineMiddle(r, n, h, t + n, sign, t);
 }
 
 void units_karatsubaSquare(uint32_t *r, const uint32_t *a, size_t n, uint32_t *t)
@@ -212,19 +264,10 @@ void units_karatsubaSquare(uint32_t *r, const uint32_t *a, size_t n, uint32_t *t
     units_karatsubaSquare(r + n, a + h, h, t);
 
     // middle term 2*a_lo*a_hi = lo + hi - (a_lo - a_hi)^2
-    int ca = units_compare(a, a + h, h);
-    if (ca >= 0)
-        units_sub(t, a, a + h, h);
-    else
-        units_sub(t, a + h, a, h);
+    int ca = absDifference(t, a, a + h, h);
     if (ca != 0)
         units_karatsubaSquare(t + n, t, h, t + 2 * n);
-
-    int32_t top = int32_t(units_add(t, r, r + n, n));
-    if (ca != 0)
-        top -= int32_t(units_sub(t, t, t + n, n));
-    uint32_t carry = units_add(r + h, r + h, t, n);
-    units_addCarry(r + h + n, h, carry + uint32_t(top));
+    combineMiddle(r, n, h, t + n, ca != 0 ? -1 : 0, t);
 }
 
 // ---- Entry points ----------------------------------------------------------------------------
