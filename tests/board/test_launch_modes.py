@@ -3,6 +3,7 @@ exact command each runs, the shell before the start, the install script with env
 the question after an incompatible image, and a diagnostics image."""
 
 import hashlib
+import termios
 import time
 
 import pytest
@@ -89,6 +90,15 @@ def test_env_setup_without_install_script_is_ignored(board):
     assert "BM_ALPHA" not in run.events.env("backtrace")
 
 
+def wait_for_key_read(console, timeout: float = 10) -> None:
+    """Waits until the console's terminal leaves line mode: the single-key read has begun.
+    The master side of the pseudo-terminal shares the attributes of the board's side."""
+    deadline = time.monotonic() + timeout
+    while termios.tcgetattr(console.child.child_fd)[3] & termios.ICANON:
+        assert time.monotonic() < deadline, "the console never switched to single-key mode"
+        time.sleep(0.02)
+
+
 QUESTION = "Would you like to enter recovery mode to download a new image? y/N: "
 
 
@@ -101,7 +111,7 @@ def test_incompatible_image_asks_for_recovery_with_a_single_key(board, key, resc
     console.expect_exact(QUESTION)
     # Typed once the key read waits, without Enter; the terminal must not echo it, so the
     # next thing on the console is the rescue menu or the end of the power-on.
-    time.sleep(0.5)
+    wait_for_key_read(console)
     console.send(key)
     run = console.wait_end()
     assert run.application_started
