@@ -1,5 +1,9 @@
 """What the operator sees when neither slot can be booted: the rescue menu (final branch A)
-or straight to the reboot (final branch B), each with a shell first when shell=on."""
+or straight to the reboot (final branch B), each with a shell first when shell=on; and
+which of the boot path's messages go to standard error rather than the console's output."""
+
+import pathlib
+import shutil
 
 import pytest
 
@@ -79,3 +83,50 @@ def test_crc_failure_on_both_attempts_skips_the_rescue_menu(board):
     run = board.boot(timeout=30)
     assert run.rebooted
     assert "Rescue menu" not in run.output
+
+
+def crc_then_no_component(board):
+    board.write_slot(1, corrupt(harness.application_image()))
+    board.write_slot(2, harness.component(b"k" * 64, type="kernel"))
+
+
+def gdb_image_refused(board):
+    board.write_slot(1, harness.application_image())
+    board.write_slot(2, harness.component(b"not gzip", format=2))
+    board.set_env("gdb=on")
+
+
+# How the slots look, what must be on standard error (exactly), and lines that must be on
+# the console (standard output).
+STREAMS = {
+    "CRC failure, then no bootable component": (crc_then_no_component, (
+        "Image1 CRC failed, trying Image2 now.\n"
+        "No valid application image found. Trying rescue image\n"),
+        ["Booting image '1'", "Booting image '2'", "Rescue menu is not available yet."]),
+    "both slot files missing": (no_slot_files, (
+        "Failed to open Application image 1. Trying image 2.\n"
+        "Failed to open Application image 2.\n"),
+        ["Booting image '1'", "Rescue menu is not available yet."]),
+    "gdb image refused": (gdb_image_refused, "Image has invalid header 0x815a514b\n",
+                          ["Extracting GDB from image slot 2",
+                           "**** GDB mode selected but GDB not available. Please install GDB image ***"]),
+}
+
+
+@pytest.mark.parametrize("scenario", STREAMS)
+def test_failure_messages_go_to_standard_error(board, tmp_path, scenario):
+    """The boot manager runs with its standard error sent to a file of the board directory,
+    so the console shows only what went to standard output."""
+    prepare, stderr, stdout_lines = STREAMS[scenario]
+    shutil.copy(pathlib.Path(harness.bootsim_path()).parent / "bootmgr-sim", board.path / "bootmgr-sim")
+    wrapper = tmp_path / "bootmgr-stderr"
+    wrapper.write_text("#!/bin/sh\nexec /board/bootmgr-sim 2>/board/stderr.log\n")
+    wrapper.chmod(0o755)
+    prepare(board)
+
+    run = board.boot(timeout=30, bootmgr=wrapper)
+    assert (board.path / "stderr.log").read_text() == stderr
+    for line in stdout_lines:
+        assert line in run.output
+    for line in stderr.splitlines():
+        assert line not in run.output
