@@ -213,4 +213,38 @@ TEST(HashContexts, TypedOneShotsAgreeWithDispatcher)
     }
 }
 
+// The message length counters carry from the low into the high word instead of wrapping:
+// a wrapped counter would encode the wrong length in the final block of a >4 GiB message.
+TEST(HashContexts, LengthCountersCarryIntoTheHighWord)
+{
+    uint8_t data[32] = {};
+    MD5Ctx md5;
+    ASSERT_EQ(MD5_initDigest(&md5), OK);
+    md5.bitsLow = 0xFFFFFF00;
+    ASSERT_EQ(MD5_updateDigest(&md5, data, 32), OK); // 256 bits
+    EXPECT_EQ(md5.bitsHigh, 1u);
+    EXPECT_EQ(md5.bitsLow, 0u);
+
+    SHA1Ctx sha1;
+    ASSERT_EQ(SHA1_initDigest(&sha1), OK);
+    sha1.bytesLow = 0xFFFFFFF0;
+    ASSERT_EQ(SHA1_updateDigest(&sha1, data, 32), OK);
+    EXPECT_EQ(sha1.bytesHigh, 1u);
+    EXPECT_EQ(sha1.bytesLow, 0x10u);
+
+    SHA256Ctx sha256;
+    ASSERT_EQ(SHA224_initDigest(&sha256), OK);
+    sha256.bytesLow = 0xFFFFFFF0;
+    ASSERT_EQ(SHA256_updateDigest(&sha256, data, 32), OK);
+    EXPECT_EQ(sha256.bytesHigh, 1u);
+    EXPECT_EQ(sha256.bytesLow, 0x10u);
+
+    SHA512Ctx sha512;
+    ASSERT_EQ(SHA384_initDigest(&sha512), OK);
+    sha512.bytesLow = 0xFFFFFFFFFFFFFFF0;
+    ASSERT_EQ(SHA512_updateDigest(&sha512, data, 32), OK);
+    EXPECT_EQ(sha512.bytesHigh, 1u);
+    EXPECT_EQ(sha512.bytesLow, 0x10u);
+}
+
 } // namespace
