@@ -43,6 +43,7 @@ enum : MSTATUS {
     ERR_RSA_BAD_EXPONENT = -7706,
     ERR_RSA_MODULUS_TOO_BIG = -7707,
     ERR_RSA_INCOMPLETE_PRIVATE = -7708,
+    ERR_RSA_SIGNATURE_RANGE = -7709,  // signature value not below the modulus
     ERR_SIGNATURE_MISMATCH = -7711,
     ERR_TREE_LINK = -8001,
     ERR_DER_EMPTY = -8101,            // empty input or a zero length where none is allowed

@@ -1,0 +1,326 @@
+// RSA key records, type-1 unpadding and the DigestInfo check on a fixed 1024-bit key. The
+// crafted signatures are made with the key's private exponent through VLONG_modexp, so
+// these tests need no oracle and also run on the big-endian target.
+#include "crypto/hash.h"
+#include "crypto/rsa.h"
+#include "tests/unit/crypto/rsa_test_util.h"
+#include "tests/unit/crypto/vlong_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+// A 1024-bit key made by OpenSSL, and its signature over SHA-256("abc").
+const char *const KAT_N =
+    "b6ef61527adcd8fa301c773af8257a361976237d8c74ec1d3317753f4c4ff0865251be74336f8c13d2f6458e6183525d"
+    "285d40df5cdffccfdf834bdbbf3889b335d8662dd8c8d23a89ad873726693f6abba1738eb4babfa45d02d6b3358c75b5"
+    "055d59a0cc481d9e392dbe982f283cdd9d952871a6953175cd0ea2acf7265c2b";
+const char *const KAT_D =
+    "2034d0bb86a9ef014d0b15eaa9d95f44bb02d388bcfbb0be0b4aabf7b2e5b800cde95a5076e5c29192e88ca25e849231"
+    "9873a2823085b6aa9a3d3153c4bc9d71450b42e9dae7ec2a2bb83778f8247d74e7a1846cf3b03806fdd9fdb8aa025777"
+    "bd08897b4c1eff41a629dbf2001f325460584481a15293ffadb9ff9a46d28031";
+const char *const KAT_SIGNATURE =
+    "0bca128233053accceb3719ddd542786222332104822dfd4c154efada603f1d02665ecd3a3951def865991770cb77d95"
+    "bbec1e70adb0ec462d0628216fad9dbe417d19137ae5ec0bf9a90fca9882115a30eb5f69012bcadd157215702ba413b1"
+    "411db81d625fc850d6f49d132f6f3a0fbef8af475c35960597f72e23b0d85993";
+const char *const SHA256_ABC = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+constexpr size_t K = 128;
+
+struct KeyHolder {
+    RSAKey *key = nullptr;
+    ~KeyHolder()
+    {
+        if (key)
+            RSA_freeKey(&key, nullptr);
+    }
+};
+
+// The KAT public key, with exponent e.
+void makePublicKey(KeyHolder &h, uint32_t e = 65537)
+{
+    Bytes n = hexBytes(KAT_N);
+    ASSERT_EQ(OK, RSA_createKey(&h.key));
+    ASSERT_EQ(OK, RSA_setPublicKey(h.key, e, n.data(), uint32_t(n.size()), nullptr));
+}
+
+// Raw private operation: block^d mod n as K bytes.
+Bytes sign(const Bytes &block)
+{
+    Vl m, d(vlHex(KAT_D)), n(vlHex(KAT_N)), s;
+    EXPECT_EQ(OK, VLONG_vlongFromByteString(block.data(), int32_t(block.size()), m.out(), nullptr));
+    EXPECT_EQ(OK, VLONG_modexp(m, d, n, s.out(), nullptr));
+    Bytes out(K);
+    int32_t size = int32_t(K);
+    EXPECT_EQ(OK, VLONG_byteStringFromVlong(s, out.data(), &size));
+    return out;
+}
+
+TEST(Rsa, KnownSignatureOpensToTheSha256Digest)
+{
+    KeyHolder h;
+    makePublicKey(h);
+    Bytes sig = hexBytes(KAT_SIGNATURE);
+    uint8_t digest[64];
+    std::memset(digest, 0xAA, sizeof(digest));
+    uint32_t digestLength = 0;
+    int32_t hashId = 0;
+    ASSERT_EQ(OK, RSA_verifyDigestInfo(h.key, sig.data(), uint32_t(sig.size()), digest, &digestLength, &hashId));
+    EXPECT_EQ(int32_t(HASH_ID_SHA256), hashId);
+    ASSERT_EQ(32u, digestLength);
+    EXPECT_EQ(SHA256_ABC, bytesHex(digest, 32));
+    EXPECT_EQ(std::string(64, '0'), bytesHex(digest + 32, 32)) << "bytes after the digest are cleared";
+
+    // One flipped bit anywhere breaks it.
+    sig[K / 2] ^= 0x10;
+    EXPECT_NE(OK, RSA_verifyDigestInfo(h.key, sig.data(), uint32_t(sig.size()), digest, &digestLength, &hashId));
+}
+
+TEST(Rsa, DigestInfoChecksGiveTheirStatusAndHashId)
+{
+    const Bytes sha256 = digestOf(32);
+    struct Case {
+        const char *name;
+        Bytes data; // what follows the padding
+        MSTATUS status;
+        int32_t hashId;        // expected hashId (0: not written)
+        uint32_t digestLength; // expected on success
+    } cases[] = {
+        {"SHA-256", digestInfo(oid::SHA256, sha256), OK, 11, 32},
+        {"SHA-256 without NULL parameters", digestInfo(oid::SHA256, sha256, false), OK, 11, 32},
+        {"SHA-1", digestInfo(oid::SHA1, digestOf(20)), OK, 5, 20},
+        {"SHA-1 under its OIW signature id", digestInfo(oid::SHA1_OIW_RSA, digestOf(20)), OK, 5, 20},
+        {"SHA-224", digestInfo(oid::SHA224, digestOf(28)), OK, 14, 28},
+        {"SHA-384", digestInfo(oid::SHA384, digestOf(48)), OK, 12, 48},
+        {"SHA-512", digestInfo(oid::SHA512, digestOf(64)), OK, 13, 64},
+        {"MD5", digestInfo(oid::MD5, digestOf(16)), OK, 4, 16},
+        {"MD4", digestInfo(oid::MD4, digestOf(16)), OK, 3, 16},
+        {"MD2", digestInfo(oid::MD2, digestOf(16)), OK, 2, 16},
+        {"SHA-1 with a 32-byte digest", digestInfo(oid::SHA1, sha256), ERR_BAD_SIGNATURE_LENGTH, 5, 0},
+        {"SHA-256 with a 20-byte digest", digestInfo(oid::SHA256, digestOf(20)), ERR_BAD_SIGNATURE_LENGTH, 11, 0},
+        {"unknown arc under the NIST prefix", digestInfo(oid::NIST_ARC_5, sha256), ERR_ALGORITHM_UNKNOWN, -1, 0},
+        {"unknown algorithm", digestInfo(oid::UNKNOWN, sha256), ERR_ALGORITHM_UNKNOWN, 0, 0},
+        {"trailing byte", cat({digestInfo(oid::SHA256, sha256), {0x00}}), ERR_STRUCTURE, 0, 0},
+        {"algorithm not a SEQUENCE", tlv(0x30, cat({tlv(0x04, oid::SHA256), tlv(0x04, sha256)})), ERR_STRUCTURE, 0, 0},
+        {"SEQUENCE without an OBJECT IDENTIFIER",
+         tlv(0x30, cat({tlv(0x30, {0x05, 0x00}), tlv(0x04, sha256)})), ERR_STRUCTURE, 0, 0},
+        {"no digest element", tlv(0x30, tlv(0x30, cat({tlv(0x06, oid::SHA256), {0x05, 0x00}}))), ERR_STRUCTURE, 11, 0},
+        {"digest not at the end",
+         tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, oid::SHA256), {0x05, 0x00}})), tlv(0x04, sha256), {0x05, 0x00}})),
+         ERR_BAD_SIGNATURE_LENGTH, 11, 0},
+        {"empty SEQUENCE", tlv(0x30, {}), ERR_STRUCTURE, 0, 0},
+    };
+    KeyHolder h;
+    makePublicKey(h);
+    for (const Case &c : cases) {
+        Bytes sig = sign(type1Block(K, c.data));
+        uint8_t digest[64] = {};
+        uint32_t digestLength = 0;
+        int32_t hashId = 0;
+        MSTATUS st = RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &digestLength, &hashId);
+        EXPECT_EQ(c.status, st) << c.name;
+        EXPECT_EQ(c.hashId, hashId) << c.name;
+        if (c.status == OK) {
+            ASSERT_EQ(c.digestLength, digestLength) << c.name;
+            EXPECT_EQ(bytesHex(digestOf(c.digestLength).data(), c.digestLength), bytesHex(digest, c.digestLength));
+        }
+    }
+}
+
+TEST(Rsa, PaddingFailuresAreRefused)
+{
+    const Bytes info = digestInfo(oid::SHA256, digestOf(32));
+    Bytes good = type1Block(K, info);
+    auto with = [&](size_t index, uint8_t value) {
+        Bytes b = good;
+        b[index] = value;
+        return b;
+    };
+    struct Case {
+        const char *name;
+        Bytes block;
+        MSTATUS status;
+    } cases[] = {
+        {"well formed", good, OK},
+        {"block type 2", with(1, 0x02), ERR_RSA_BAD_PADDING},
+        {"leading 00 00", with(1, 0x00), ERR_RSA_BAD_PADDING},
+        {"01 in front, second byte not examined", with(0, 0x01), OK},
+        {"01 in front with 7f after it", cat({{0x01, 0x7F}, Bytes(good.begin() + 2, good.end())}), OK},
+        {"padding not starting with FF", with(2, 0x00), ERR_RSA_BAD_PADDING},
+        {"FE inside the padding", with(20, 0xFE), ERR_RSA_BAD_PADDING},
+        {"no separator: unpads to nothing, then no DigestInfo", cat({{0x00, 0x01}, Bytes(K - 2, 0xFF)}), ERR_DER_EMPTY},
+        {"separator as the last byte", cat({{0x00, 0x01}, Bytes(K - 3, 0xFF), {0x00}}), ERR_DER_EMPTY},
+    };
+
+    KeyHolder h;
+    makePublicKey(h);
+    for (const Case &c : cases) {
+        Bytes sig = sign(c.block);
+        uint8_t digest[64];
+        uint32_t digestLength = 0;
+        int32_t hashId = 0;
+        EXPECT_EQ(c.status, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &digestLength, &hashId)) << c.name;
+    }
+}
+
+TEST(Rsa, UnpaddingNeedsEightFillBytesAndMovesTheDataToTheStart)
+{
+    KeyHolder h;
+    makePublicKey(h);
+    struct Case {
+        size_t fill;       // FF bytes after 00 01
+        MSTATUS status;
+    } cases[] = {{0, ERR_RSA_BAD_PADDING}, {1, ERR_RSA_BAD_PADDING}, {7, ERR_RSA_BAD_PADDING}, {8, OK}, {9, OK}, {K - 3, OK}};
+    for (const Case &c : cases) {
+        Bytes block{0x00, 0x01};
+        block.insert(block.end(), c.fill, 0xFF);
+        block.push_back(0x00);
+        for (size_t i = block.size(); i < K; ++i)
+            block.push_back(uint8_t(i));
+        Bytes sig = sign(block);
+        Bytes out(K, 0xEE);
+        uint32_t length = 12345;
+        EXPECT_EQ(c.status, RSA_decryptSignatureBlock(h.key, sig.data(), out.data(), &length, nullptr)) << c.fill;
+        if (c.status == OK) {
+            ASSERT_EQ(K - 3 - c.fill, length) << c.fill;
+            for (size_t i = 0; i < length; ++i)
+                ASSERT_EQ(uint8_t(3 + c.fill + i), out[i]) << c.fill;
+        }
+    }
+}
+
+TEST(Rsa, ArgumentAndKeyShapeFailures)
+{
+    KeyHolder h;
+    makePublicKey(h);
+    Bytes sig = hexBytes(KAT_SIGNATURE);
+    uint8_t digest[64];
+    uint32_t len = 0;
+    int32_t id = 0;
+    EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, RSA_verifyDigestInfo(h.key, sig.data(), K - 1, digest, &len, &id));
+    EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, RSA_verifyDigestInfo(h.key, sig.data(), K + 1, digest, &len, &id));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(nullptr, sig.data(), K, digest, &len, &id));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(h.key, nullptr, K, digest, &len, &id));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(h.key, sig.data(), K, nullptr, &len, &id));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, nullptr, &id));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &len, nullptr));
+    EXPECT_EQ(ERR_RSA_NULL_KEY, RSA_decryptSignatureBlock(nullptr, sig.data(), digest, &len, nullptr));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_decryptSignatureBlock(h.key, sig.data(), nullptr, &len, nullptr));
+
+    // A signature value at or above n is refused before the arithmetic.
+    Bytes n = hexBytes(KAT_N);
+    EXPECT_EQ(ERR_RSA_SIGNATURE_RANGE, RSA_verifyDigestInfo(h.key, n.data(), K, digest, &len, &id));
+    Bytes ff(K, 0xFF);
+    EXPECT_EQ(ERR_RSA_SIGNATURE_RANGE, RSA_verifyDigestInfo(h.key, ff.data(), K, digest, &len, &id));
+
+    // An exponent of 2^32 or more, a missing exponent, a modulus over 4096 bits.
+    Vl wide(vlHex("100000001"));
+    VLONG *saved = h.key->e;
+    h.key->e = wide;
+    EXPECT_EQ(ERR_RSA_BAD_EXPONENT, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &len, &id));
+    h.key->e = nullptr;
+    EXPECT_EQ(ERR_RSA_BAD_EXPONENT, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &len, &id));
+    h.key->e = saved;
+
+    KeyHolder big;
+    Bytes bigModulus(513, 0xFF);
+    bigModulus[0] = 0x01;
+    ASSERT_EQ(OK, RSA_createKey(&big.key));
+    ASSERT_EQ(OK, RSA_setPublicKey(big.key, 65537, bigModulus.data(), 513, nullptr));
+    Bytes bigSig(513, 0x00);
+    bigSig[512] = 2;
+    EXPECT_EQ(ERR_RSA_MODULUS_TOO_BIG, RSA_verifyDigestInfo(big.key, bigSig.data(), 513, digest, &len, &id));
+
+    // A zero modulus has length 0.
+    KeyHolder empty;
+    ASSERT_EQ(OK, RSA_createKey(&empty.key));
+    ASSERT_EQ(OK, RSA_setPublicKey(empty.key, 3, nullptr, 0, nullptr));
+    EXPECT_EQ(ERR_MEM_ALLOC, RSA_verifyDigestInfo(empty.key, sig.data(), 0, digest, &len, &id));
+}
+
+TEST(Rsa, ExponentThreeKeyVerifies)
+{
+    // A 1024-bit key with e = 3 made by OpenSSL, and its signature over SHA-256("abc").
+    Bytes n = hexBytes("f106d724dde862f3e1244349bbb7bc8e45724360e4790d2ff89ff1db08f10bb6c344076ceb1d8f160bfb3ebee9"
+                       "4796c4c77f9a3d75190ff65f6470e9b8a9aa4ce01508f99d5781544ee9c43a10a2a9a1c56891a93c74dfb2b0c2"
+                       "db5159c370704dafb886157f6e8d443e08f545ce8edc45cd4a546be151cf50ed89df9ae30227");
+    Bytes sig = hexBytes("ecaaad94370d3b23c2fa63ff877dfa782140bf000f1bab1c5cd9758481ea133ecefefaa3576797dc88237776"
+                         "e4cdcb59fab8a1d2c4af3a0fcc0f171efb56c5f2130bf32159ca5d89caf867f13863979e76aaaabfde01f67c"
+                         "ddc7c8e1f0b43bb62220cc5c83b5f988fa7138e954a00cc464b1b483d3b52c9fb9f51add6f04bc51");
+    KeyHolder h;
+    ASSERT_EQ(OK, RSA_createKey(&h.key));
+    ASSERT_EQ(OK, RSA_setPublicKey(h.key, 3, n.data(), uint32_t(n.size()), nullptr));
+    uint8_t digest[64];
+    uint32_t len = 0;
+    int32_t id = 0;
+    ASSERT_EQ(OK, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &len, &id));
+    EXPECT_EQ(int32_t(HASH_ID_SHA256), id);
+    EXPECT_EQ(SHA256_ABC, bytesHex(digest, len));
+    // The same signature under e = 65537 opens to garbage.
+    ASSERT_EQ(OK, RSA_setPublicKey(h.key, 65537, n.data(), uint32_t(n.size()), nullptr));
+    EXPECT_EQ(ERR_RSA_BAD_PADDING, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &len, &id));
+}
+
+TEST(Rsa, KeyRecordLifecycle)
+{
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_createKey(nullptr));
+    RSAKey *key = nullptr;
+    ASSERT_EQ(OK, RSA_createKey(&key));
+    EXPECT_EQ(0u, key->privateKey);
+    EXPECT_EQ(nullptr, key->n);
+    EXPECT_NE(nullptr, key->lock);
+    int32_t len = 0;
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_getModulusLength(key, &len));
+
+    Bytes n = hexBytes(KAT_N);
+    EXPECT_EQ(ERR_RSA_NULL_KEY, RSA_setPublicKey(nullptr, 3, n.data(), K, nullptr));
+    EXPECT_EQ(ERR_RSA_EXPONENT_TOO_SMALL, RSA_setPublicKey(key, 1, n.data(), K, nullptr));
+    EXPECT_EQ(ERR_RSA_EXPONENT_TOO_SMALL, RSA_setPublicKey(key, 0, n.data(), K, nullptr));
+    VLONG *queue = nullptr;
+    ASSERT_EQ(OK, RSA_setPublicKey(key, 65537, n.data(), K, &queue));
+    ASSERT_EQ(OK, RSA_setPublicKey(key, 3, n.data(), K, &queue)) << "setting again replaces the numbers";
+    ASSERT_EQ(OK, RSA_getModulusLength(key, &len));
+    EXPECT_EQ(int32_t(K), len);
+    EXPECT_EQ(0, VLONG_compareUnsigned(key->e, 3));
+
+    RSAKey *copy = nullptr;
+    ASSERT_EQ(OK, RSA_cloneKey(&copy, key, &queue));
+    EXPECT_NE(key->n, copy->n);
+    EXPECT_EQ(0, VLONG_compareSigned(key->n, copy->n));
+    EXPECT_EQ(0, VLONG_compareSigned(key->e, copy->e));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_cloneKey(nullptr, key, &queue));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_cloneKey(&copy, nullptr, &queue));
+
+    // A private key needs dP, dQ, qInv and both Montgomery contexts to be cloned.
+    key->privateKey = 1;
+    RSAKey *bad = nullptr;
+    EXPECT_EQ(ERR_RSA_INCOMPLETE_PRIVATE, RSA_cloneKey(&bad, key, &queue));
+    EXPECT_EQ(nullptr, bad);
+    // p = 0xfb (251), q = 0xf1 (241): fill the private numbers and clone them.
+    key->p = vlHex("fb");
+    key->q = vlHex("f1");
+    key->dP = vlHex("7");
+    key->dQ = vlHex("b");
+    key->qInv = vlHex("d");
+    ASSERT_EQ(OK, VLONG_createMontgomeryContext(&key->montP, key->p, &queue));
+    ASSERT_EQ(OK, VLONG_createMontgomeryContext(&key->montQ, key->q, &queue));
+    RSAKey *privateCopy = nullptr;
+    ASSERT_EQ(OK, RSA_cloneKey(&privateCopy, key, &queue));
+    EXPECT_EQ(1u, privateCopy->privateKey);
+    EXPECT_EQ("fb", hexOf(privateCopy->p));
+    EXPECT_EQ("d", hexOf(privateCopy->qInv));
+    ASSERT_NE(nullptr, privateCopy->montQ);
+    EXPECT_NE(key->montQ, privateCopy->montQ);
+    EXPECT_EQ(0, VLONG_compareSigned(key->montQ->nPrime, privateCopy->montQ->nPrime));
+
+    EXPECT_EQ(OK, RSA_freeKey(&privateCopy, &queue));
+    EXPECT_EQ(nullptr, privateCopy);
+    EXPECT_EQ(OK, RSA_freeKey(&copy, &queue));
+    EXPECT_EQ(OK, RSA_freeKey(&key, nullptr));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_freeKey(&key, nullptr));
+    EXPECT_EQ(ERR_NULL_POINTER, RSA_freeKey(nullptr, nullptr));
+    VLONG_freeVlongQueue(&queue);
+}
+
+} // namespace
