@@ -112,7 +112,6 @@ MSTATUS RANDOM_seedFromDevice()
         for (int i = 0; i < 32 && status == OK; ++i)
             status = RANDOM_addEntropyBit(g_randomContext, (value >> i) & 1);
         secure_wipe(bytes, sizeof bytes);
-        value = 0;
     }
     return status;
 }

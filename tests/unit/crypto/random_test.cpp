@@ -45,22 +45,6 @@ TEST(PlatformLocks, WaitAndReleaseCheckTheHeldFlag)
     EXPECT_EQ(PLATFORM_releaseLock(nullptr), ERR_NULL_POINTER);
 }
 
-TEST(PlatformHooks, StubsSucceedWithoutTimeValues)
-{
-    EXPECT_EQ(PLATFORM_startRuntime(), OK);
-    EXPECT_EQ(PLATFORM_startMemory(), OK);
-    EXPECT_EQ(PLATFORM_startTimers(), OK);
-    EXPECT_EQ(PLATFORM_finishStatics(), OK);
-    EXPECT_EQ(PLATFORM_finishStartup(0), 1);
-    PlatformTime t{7, 7};
-    EXPECT_EQ(PLATFORM_getTime(&t), OK);
-    EXPECT_EQ(t.seconds, 0u);
-    PlatformDate d{1, 2, 3, 4, 5, 6};
-    EXPECT_EQ(PLATFORM_getDate(&d), OK);
-    EXPECT_EQ(d.year + d.month + d.day + d.hour + d.minute + d.second, 0);
-    EXPECT_EQ(PLATFORM_millisecondClock(), 0u);
-}
-
 TEST(EntropyPool, InitialisingTwiceIsRefused)
 {
     LocalPool p;
