@@ -62,9 +62,9 @@ inline uint32_t small_sigma1(uint32_t x) { return std::rotr(x, 17) ^ std::rotr(x
     R((i) + 6, c, d, e, f, g, h, a, b, x, y);         \
     R((i) + 7, b, c, d, e, f, g, h, a, y, x)
 
-} // namespace
-
-void SHA256_processBlocks(uint32_t state[8], const uint8_t *data, uint32_t nblocks)
+// Compresses nblocks consecutive 64-byte blocks straight from data, with the working
+// variables in locals across blocks.
+void sha256_blocks(uint32_t state[8], const uint8_t *data, uint32_t nblocks)
 {
     uint32_t a = state[0], b = state[1], c = state[2], d = state[3];
     uint32_t e = state[4], f = state[5], g = state[6], h = state[7];
@@ -96,11 +96,9 @@ void SHA256_processBlocks(uint32_t state[8], const uint8_t *data, uint32_t nbloc
 #undef SHA256_R0
 #undef SHA256_ROUND
 
-namespace {
-
 void sha256_process(SHA256Ctx *ctx, const uint8_t *p, uint32_t n)
 {
-    SHA256_processBlocks(ctx->state, p, n);
+    sha256_blocks(ctx->state, p, n);
 }
 
 MSTATUS sha256_init_with(SHA256Ctx *ctx, const uint32_t (&iv)[8])

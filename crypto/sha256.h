@@ -31,6 +31,3 @@ MSTATUS SHA256_finalDigest(SHA256Ctx *ctx, uint8_t *digest);
 MSTATUS SHA224_finalDigest(SHA256Ctx *ctx, uint8_t *digest);
 MSTATUS SHA256_completeDigest(const uint8_t *data, uint32_t length, uint8_t *digest);
 MSTATUS SHA224_completeDigest(const uint8_t *data, uint32_t length, uint8_t *digest);
-
-// Compresses nblocks consecutive 64-byte blocks into state. Exposed for the benchmark.
-void SHA256_processBlocks(uint32_t state[8], const uint8_t *data, uint32_t nblocks);
