@@ -12,31 +12,24 @@ constexpr uint8_t xtime(uint8_t x)
     return static_cast<uint8_t>((x << 1) ^ ((x & 0x80) ? 0x1b : 0));
 }
 
-constexpr uint8_t gf_mul(uint8_t a, uint8_t b)
-{
-    uint8_t r = 0;
-    while (b) {
-        if (b & 1)
-            r ^= a;
-        a = xtime(a);
-        b >>= 1;
-    }
-    return r;
-}
-
 // S-box of FIPS 197 section 5.1.1: multiplicative inverse in GF(2^8) followed by the affine
-// transformation, computed at compile time.
+// transformation, computed at compile time. Inverses come from powers of the generator 3:
+// if x = 3^k then x^-1 = 3^(255 - k).
 constexpr std::array<uint8_t, 256> make_sbox()
 {
+    std::array<uint8_t, 256> exp{}, log{};
+    uint8_t p = 1;
+    for (int k = 0; k < 255; ++k) {
+        exp[k] = p;
+        log[p] = static_cast<uint8_t>(k);
+        p = static_cast<uint8_t>(p ^ xtime(p)); // p * 3
+    }
     std::array<uint8_t, 256> s{};
     for (int x = 0; x < 256; ++x) {
-        uint8_t inv = 0;
-        for (int y = 1; y < 256 && x != 0; ++y)
-            if (gf_mul(static_cast<uint8_t>(x), static_cast<uint8_t>(y)) == 1)
-                inv = static_cast<uint8_t>(y);
-        uint8_t b = inv, r = 0x63;
+        uint8_t inv = x == 0 ? 0 : exp[(255 - log[x]) % 255];
+        uint8_t r = 0x63;
         for (int i = 0; i < 5; ++i)
-            r ^= static_cast<uint8_t>((b << i) | (b >> (8 - i)));
+            r ^= static_cast<uint8_t>((inv << i) | (inv >> (8 - i)));
         s[x] = r;
     }
     return s;
