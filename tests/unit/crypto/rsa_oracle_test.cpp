@@ -1,0 +1,181 @@
+// RSA_verifyDigestInfo against keys and signatures made by OpenSSL at test time: 2048, 3072
+// and 4096-bit keys with e = 65537 and e = 3. Valid signatures come from OpenSSL's own
+// PKCS#1 v1.5 signing; crafted blocks are turned into signatures with OpenSSL's raw private
+// operation (no padding).
+#include "crypto/hash.h"
+#include "crypto/rsa.h"
+#include "tests/unit/crypto/rsa_test_util.h"
+
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/rsa.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+namespace {
+
+using PkeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
+
+struct TestKey {
+    PkeyPtr pkey{nullptr, &EVP_PKEY_free};
+    Bytes n;
+    uint32_t e = 0;
+};
+
+// One key per (bits, e), generated once for the whole test binary.
+const TestKey &testKey(int bits, uint32_t e)
+{
+    static std::map<std::pair<int, uint32_t>, TestKey> keys;
+    TestKey &k = keys[{bits, e}];
+    if (k.pkey)
+        return k;
+    CtxPtr ctx(EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr), &EVP_PKEY_CTX_free);
+    BIGNUM *exp = BN_new();
+    BN_set_word(exp, e);
+    EVP_PKEY *raw = nullptr;
+    EXPECT_EQ(1, EVP_PKEY_keygen_init(ctx.get()));
+    EXPECT_EQ(1, EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits));
+    EXPECT_EQ(1, EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), exp));
+    EXPECT_EQ(1, EVP_PKEY_keygen(ctx.get(), &raw));
+    BN_free(exp);
+    k.pkey.reset(raw);
+    BIGNUM *n = nullptr;
+    EXPECT_EQ(1, EVP_PKEY_get_bn_param(raw, "n", &n));
+    k.n.resize(size_t(BN_num_bytes(n)));
+    BN_bn2bin(n, k.n.data());
+    BN_free(n);
+    k.e = e;
+    return k;
+}
+
+// OpenSSL's PKCS#1 v1.5 signature over the digest of msg.
+Bytes opensslSign(const TestKey &k, const EVP_MD *md, const Bytes &digest)
+{
+    CtxPtr ctx(EVP_PKEY_CTX_new(k.pkey.get(), nullptr), &EVP_PKEY_CTX_free);
+    EXPECT_EQ(1, EVP_PKEY_sign_init(ctx.get()));
+    EXPECT_EQ(1, EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING));
+    EXPECT_EQ(1, EVP_PKEY_CTX_set_signature_md(ctx.get(), md));
+    size_t len = 0;
+    EXPECT_EQ(1, EVP_PKEY_sign(ctx.get(), nullptr, &len, digest.data(), digest.size()));
+    Bytes sig(len);
+    EXPECT_EQ(1, EVP_PKEY_sign(ctx.get(), sig.data(), &len, digest.data(), digest.size()));
+    sig.resize(len);
+    return sig;
+}
+
+// block^d mod n by OpenSSL's raw private operation.
+Bytes rawPrivate(const TestKey &k, const Bytes &block)
+{
+    CtxPtr ctx(EVP_PKEY_CTX_new(k.pkey.get(), nullptr), &EVP_PKEY_CTX_free);
+    EXPECT_EQ(1, EVP_PKEY_decrypt_init(ctx.get()));
+    EXPECT_EQ(1, EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING));
+    size_t len = k.n.size();
+    Bytes out(len);
+    EXPECT_EQ(1, EVP_PKEY_decrypt(ctx.get(), out.data(), &len, block.data(), block.size()));
+    out.resize(len);
+    return out;
+}
+
+struct Result {
+    MSTATUS status;
+    int32_t hashId = 0;
+    uint32_t digestLength = 0;
+    Bytes digest;
+};
+
+Result verify(const TestKey &k, const Bytes &sig)
+{
+    RSAKey *key = nullptr;
+    EXPECT_EQ(OK, RSA_createKey(&key));
+    EXPECT_EQ(OK, RSA_setPublicKey(key, k.e, k.n.data(), uint32_t(k.n.size()), nullptr));
+    Result r;
+    uint8_t digest[64];
+    r.status = RSA_verifyDigestInfo(key, sig.data(), uint32_t(sig.size()), digest, &r.digestLength, &r.hashId);
+    if (r.status == OK)
+        r.digest.assign(digest, digest + r.digestLength);
+    RSA_freeKey(&key, nullptr);
+    return r;
+}
+
+class RsaOracle : public ::testing::TestWithParam<std::pair<int, uint32_t>> {};
+
+TEST_P(RsaOracle, OpenSslSignaturesOpenToTheirDigestAndHashId)
+{
+    const TestKey &k = testKey(GetParam().first, GetParam().second);
+    struct Case {
+        const EVP_MD *md;
+        int32_t hashId;
+    } cases[] = {{EVP_sha256(), 11}, {EVP_sha1(), 5}, {EVP_sha384(), 12}, {EVP_sha512(), 13}, {EVP_md5(), 4}};
+    const Bytes message{'i', 'm', 'a', 'g', 'e'};
+    for (const Case &c : cases) {
+        Bytes digest(size_t(EVP_MD_get_size(c.md)));
+        unsigned len = 0;
+        ASSERT_EQ(1, EVP_Digest(message.data(), message.size(), digest.data(), &len, c.md, nullptr));
+        Bytes sig = opensslSign(k, c.md, digest);
+        Result r = verify(k, sig);
+        ASSERT_EQ(OK, r.status) << EVP_MD_get0_name(c.md);
+        EXPECT_EQ(c.hashId, r.hashId);
+        EXPECT_EQ(digest, r.digest) << EVP_MD_get0_name(c.md);
+
+        // The same signature with its last byte changed no longer opens.
+        sig.back() ^= 1;
+        EXPECT_NE(OK, verify(k, sig).status);
+    }
+}
+
+TEST_P(RsaOracle, CraftedBlocksGiveTheirStatus)
+{
+    const TestKey &k = testKey(GetParam().first, GetParam().second);
+    const size_t K = k.n.size();
+    const Bytes sha256 = digestOf(32);
+    const Bytes good = digestInfo(oid::SHA256, sha256);
+    const Bytes standard = type1Block(K, good);
+    const Bytes afterType(standard.begin() + 2, standard.end());
+    auto fill = [&](size_t count, const Bytes &data) { // 00 01 FF*count 00 data, data padded with 00
+        Bytes b = cat({{0x00, 0x01}, Bytes(count, 0xFF), {0x00}, data});
+        b.resize(K, 0x00);
+        return b;
+    };
+    struct Case {
+        const char *name;
+        Bytes block;
+        MSTATUS status;
+    } cases[] = {
+        {"standard", standard, OK},
+        {"block type 2", cat({{0x00, 0x02}, afterType}), ERR_RSA_BAD_PADDING},
+        {"leading 01", cat({{0x01, 0x55}, afterType}), OK},
+        {"seven FF", fill(7, {}), ERR_RSA_BAD_PADDING},
+        {"no separator", cat({{0x00, 0x01}, Bytes(K - 2, 0xFF)}), ERR_DER_EMPTY},
+        {"FF run broken by 7F", [&] { Bytes b = standard; b[5] = 0x7F; return b; }(), ERR_RSA_BAD_PADDING},
+        {"trailing byte after the DigestInfo", type1Block(K, cat({good, {0x00}})), ERR_STRUCTURE},
+        {"SHA-1 naming a 32-byte digest", type1Block(K, digestInfo(oid::SHA1, sha256)), ERR_BAD_SIGNATURE_LENGTH},
+        {"unknown algorithm", type1Block(K, digestInfo(oid::UNKNOWN, sha256)), ERR_ALGORITHM_UNKNOWN},
+        {"DigestInfo moved left (garbage after it)", fill(K - 3 - good.size() - 4, good), ERR_STRUCTURE},
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(K, c.block.size()) << c.name;
+        Result r = verify(k, rawPrivate(k, c.block));
+        EXPECT_EQ(c.status, r.status) << c.name << ", " << GetParam().first << " bits, e = " << GetParam().second;
+        if (c.status == OK) {
+            EXPECT_EQ(sha256, r.digest) << c.name;
+        }
+    }
+    // Lengths one short and one long are refused before any arithmetic.
+    Bytes sig = rawPrivate(k, standard);
+    Bytes shorter(sig.begin() + 1, sig.end()), longer = cat({{0x00}, sig});
+    EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, verify(k, shorter).status);
+    EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, verify(k, longer).status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, RsaOracle,
+                         ::testing::Values(std::pair{2048, 65537u}, std::pair{3072, 65537u}, std::pair{4096, 65537u},
+                                           std::pair{2048, 3u}, std::pair{3072, 3u}, std::pair{4096, 3u}),
+                         [](const auto &info) {
+                             return std::to_string(info.param.first) + "_e" + std::to_string(info.param.second);
+                         });
+
+} // namespace
