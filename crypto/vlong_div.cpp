@@ -52,23 +52,25 @@ uint32_t units_divide(uint32_t *q, uint32_t *u, size_t m, uint32_t *v, size_t n)
             rhat += vTop;
         }
 
-        // Multiply back and subtract: u[j..j+n] -= qhat * v.
-        int64_t borrow = 0;
+        // Multiply back and subtract: u[j..j+n] -= qhat * v. The product carry and the
+        // subtraction borrow are kept apart so that neither waits on the other.
+        uint64_t carry = 0, borrow = 0;
         for (size_t i = 0; i < n; ++i) {
-            uint64_t p = qhat * v[i];
-            int64_t t = int64_t(u[i + j]) - borrow - int64_t(p & 0xFFFFFFFFu);
+            uint64_t p = qhat * v[i] + carry;
+            carry = p >> 32;
+            int64_t t = int64_t(u[i + j]) - int64_t(uint32_t(p)) - int64_t(borrow);
             u[i + j] = uint32_t(t);
-            borrow = int64_t(p >> 32) - (t >> 32);
+            borrow = uint64_t(t) >> 63;
         }
-        int64_t t = int64_t(u[j + n]) - borrow;
-        u[j + n] = uint32_t(t);
-
-        if (t < 0) {
+        uint32_t top = u[j + n];
+        uint64_t sub = carry + borrow;
+        u[j + n] = uint32_t(top - sub);
+        bool negative = uint64_t(top) < sub;
+        if (negative) {
             // The estimate was one too large: add the divisor back.
             --qhat;
             ++addBacks;
-            uint32_t carry = units_add(u + j, u + j, v, n);
-            u[j + n] += carry;
+            u[j + n] += units_add(u + j, u + j, v, n);
         }
         q[j] = uint32_t(qhat);
     }
