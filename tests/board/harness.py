@@ -26,9 +26,11 @@ import gzip
 import io
 import os
 import pathlib
+import select
 import subprocess
 import tarfile
 import tempfile
+import time
 
 import pexpect
 
@@ -49,8 +51,11 @@ USB_PRESENT = 213
 PARTITIONS = ("uboot", "ubootenv", "devicetree", "kernel", "rfs", "rescue")
 ENV_PARTITION_SIZE = 0x20000
 
-# A power-on that takes longer than this is cut off by bootsim itself.
+# Seconds of expect time-out for a power-on.
 DEFAULT_TIMEOUT = 120
+
+# Seconds the XMODEM sender waits before it answers the board's receiver.
+XMODEM_TURNAROUND = 0.03
 
 
 def bootsim_path() -> str:
@@ -329,6 +334,63 @@ class Console:
     def interrupt(self) -> None:
         """Ctrl-C on the console: SIGINT to the boot manager."""
         self.child.sendintr()
+
+    def send_xmodem(self, path, until: bytes | None = None, timeout: float = 120) -> bytes:
+        """Sends the file at PATH over the console with lrzsz's sx -k (XMODEM-1K) while the
+        board's receiver runs, and returns everything the board wrote meanwhile. It ends when
+        sx exits or, with UNTIL, as soon as the board writes UNTIL; that text and whatever
+        follows it are left for the next expect. (Over a pseudo-terminal the receiver's last
+        acknowledgement can be lost when it flushes the line on exit: sx then waits for it,
+        so tests pass UNTIL, the first text the board prints after the transfer.)"""
+        child = self.child
+        text_mode = isinstance(child.buffer, str)
+        pending = child.buffer.encode() if text_mode else child.buffer
+        child.buffer = child.buffer[:0]
+        seen = b""
+        found = -1
+        sender = subprocess.Popen(["sx", "-k", str(path)], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        try:
+            deadline = time.monotonic() + timeout
+            while time.monotonic() < deadline:
+                if pending:
+                    chunk, pending = pending, b""
+                    seen += chunk
+                    if until is not None and until in seen:
+                        found = seen.index(until)
+                        break
+                    # The receiver empties its input right after each request it sends;
+                    # an answer that came sooner would be lost, as it cannot on a real line.
+                    time.sleep(XMODEM_TURNAROUND)
+                    try:
+                        sender.stdin.write(chunk)
+                        sender.stdin.flush()
+                    except BrokenPipeError:
+                        pass
+                if sender.poll() is not None:
+                    break
+                ready, _, _ = select.select([child.child_fd, sender.stdout], [], [], 0.2)
+                if child.child_fd in ready:
+                    try:
+                        pending = os.read(child.child_fd, 4096)
+                    except OSError:
+                        break  # the power-on ended
+                if sender.stdout in ready:
+                    chunk = os.read(sender.stdout.fileno(), 4096)
+                    if chunk:
+                        os.write(child.child_fd, chunk)
+        finally:
+            sender.kill()
+            sender.wait()
+        left = (seen[found:] if found >= 0 else b"") + pending
+        shown = seen[:found] if found >= 0 else seen
+        self._log.write(shown.decode(errors="replace") if text_mode else shown)
+        left = left.decode(errors="replace") if text_mode else left
+        # pexpect searches its unmatched text (_before) as fresh data; both must hold it.
+        child.buffer = left
+        child._before = child.buffer_type()
+        child._before.write(left)
+        return shown
 
     def wait_end(self, timeout: float | None = -1) -> PowerOn:
         """Reads the console to the end of the power-on and returns how it ended."""

@@ -6,8 +6,6 @@ do not depend on the boot path."""
 import gzip
 import hashlib
 import os
-import select
-import shutil
 import subprocess
 import time
 import zlib
@@ -328,9 +326,8 @@ def test_terminal_settings_come_back_after_a_power_on_that_changed_them(board, t
     assert len(settings) == 2 and settings[0] == settings[1]
 
 
-def test_xmodem_download_over_the_console_lands_in_tmp_image(board, tmp_path):
-    if not shutil.which("sx"):
-        pytest.fail("lrzsz's sx is needed to send the file")
+@pytest.mark.parametrize("encoding", [None, "utf-8"])
+def test_xmodem_download_over_the_console_lands_in_tmp_image(board, tmp_path, encoding):
     data = os.urandom(8 * 1024)
     source = tmp_path / "package.img"
     source.write_bytes(data)
@@ -339,47 +336,23 @@ stty raw -echo
 echo READY
 /usr/bin/rx /tmp/image 2>/dev/null
 stty sane
+echo RX-DONE and more
 event probe.md5 "$(md5sum < /tmp/image)"
+read -r line
+echo "LINE=[$line]"
 reboot
 ''')
-    console = board.power_on(timeout=60, encoding=None, bootmgr=fake)
-    console.expect_exact(b"READY")
-    sender = subprocess.Popen(["sx", "-k", str(source)], stdin=subprocess.PIPE,
-                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
-    try:
-        _relay(console.child, sender, deadline=time.monotonic() + 60)
-    finally:
-        # lrzsz's sender may still wait for the acknowledgement of its end of transfer.
-        sender.kill()
-        sender.wait()
+    console = board.power_on(timeout=60, encoding=encoding, bootmgr=fake)
+    text = (lambda t: t) if encoding else str.encode
+    console.expect_exact(text("READY"))
+    shown = console.send_xmodem(source, until=b"RX-DONE", timeout=60)
+    assert b"RX-DONE" not in shown
+    # The text after the transfer is left for the console, which goes on as before.
+    console.expect_exact(text("RX-DONE and more"))
+    console.sendline(text("after"))
+    console.expect_exact(text("LINE=[after]"))
     result = console.wait_end()
     assert result.status == harness.REBOOT
     assert result.events.calls("rx") == ["/tmp/image"]
     md5 = result.events.details("probe", "md5")[0].split()[0]
     assert md5 == hashlib.md5(data).hexdigest()
-
-
-def _relay(child, sender, deadline):
-    """Carries bytes between the console and the sender until the board's side is done."""
-    pty = child.child_fd
-    pending = child.buffer  # read by pexpect after the READY line, not yet seen by anyone
-    child.buffer = b""
-    while time.monotonic() < deadline:
-        if pending:
-            sender.stdin.write(pending)
-            sender.stdin.flush()
-            pending = b""
-        ready, _, _ = select.select([pty, sender.stdout], [], [], 0.5)
-        if pty in ready:
-            try:
-                pending = os.read(pty, 4096)
-            except OSError:
-                return  # the power-on ended
-            if b"bootsim:" in pending:
-                child.buffer = pending
-                return
-        if sender.stdout in ready:
-            chunk = os.read(sender.stdout.fileno(), 4096)
-            if not chunk:
-                return
-            os.write(pty, chunk)
