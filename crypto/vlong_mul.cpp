@@ -179,45 +179,48 @@ void units_sqrLow(uint32_t *r, const uint32_t *a, size_t n, size_t outUnits)
 
 namespace {
 
-// Karatsuba combination: adds lo + hi + sign * mid (n units each, sign -1, 0 or +1) into r
-// at unit offset h, where r[0..2n) holds lo and hi. The middle term is formed in t first
-// (one pass), because r[h..) overlaps the lo and hi it is made from.
-void combineMiddle(uint32_t *r, size_t n, size_t h, const uint32_t *mid, int sign, uint32_t *t)
+// Adds a signed carry into r[from..to); the total is known to fit, so it dies out.
+void propagate(uint32_t *r, size_t from, size_t to, int64_t carry)
 {
-    const uint32_t *lo = r, *hi = r + n;
-    int64_t acc = 0;
-    if (sign > 0) {
-        for (size_t i = 0; i < n; ++i) {
-            acc += int64_t(lo[i]) + hi[i] + mid[i];
-            t[i] = uint32_t(acc);
-            acc >>= 32;
-        }
-    } else if (sign < 0) {
-        for (size_t i = 0; i < n; ++i) {
-            acc += int64_t(lo[i]) + hi[i] - mid[i];
-            t[i] = uint32_t(acc);
-            acc >>= 32;
-        }
-    } else {
-        for (size_t i = 0; i < n; ++i) {
-            acc += int64_t(lo[i]) + hi[i];
-            t[i] = uint32_t(acc);
-            acc >>= 32;
-        }
-    }
-    // The middle term is non-negative: its top unit acc is 0, 1 or 2 and enters at h + n.
-    uint64_t carry = 0;
-    for (size_t i = 0; i < n; ++i) {
-        carry += uint64_t(r[h + i]) + t[i];
-        r[h + i] = uint32_t(carry);
-        carry >>= 32;
-    }
-    carry += uint64_t(acc);
-    for (size_t i = h + n; carry && i < 2 * n; ++i) {
+    for (size_t i = from; carry != 0 && i < to; ++i) {
         carry += r[i];
         r[i] = uint32_t(carry);
         carry >>= 32;
     }
+}
+
+// Karatsuba combination in one pass. r[0..4h) holds lo = L0|L1 and hi = H0|H1 (h units
+// each); the product is lo + b^h * (lo + hi + sign * mid) + b^(2h) * hi, that is with
+// T = L1 + H0: units h.. get T + L0 + sign * mid_lo, units 2h.. get T + H1 + sign * mid_hi,
+// units 3h.. keep H1, each with the carries of the part below. Unit i of every quarter is
+// read and written in step i only, so the work can be done in place.
+void combineMiddle(uint32_t *r, size_t h, const uint32_t *mid, int sign)
+{
+    uint32_t *l0 = r, *l1 = r + h, *h0 = r + 2 * h, *h1 = r + 3 * h;
+    const uint32_t *m0 = mid, *m1 = mid + h;
+    uint64_t carryT = 0;
+    int64_t carryA = 0, carryB = 0;
+    for (size_t i = 0; i < h; ++i) {
+        carryT += uint64_t(l1[i]) + h0[i];
+        int64_t t = int64_t(uint32_t(carryT));
+        carryT >>= 32;
+        int64_t a = t + l0[i] + carryA;
+        int64_t b = t + h1[i] + carryB;
+        if (sign > 0) {
+            a += m0[i];
+            b += m1[i];
+        } else if (sign < 0) {
+            a -= m0[i];
+            b -= m1[i];
+        }
+        l1[i] = uint32_t(a);
+        h0[i] = uint32_t(b);
+        carryA = a >> 32;
+        carryB = b >> 32;
+    }
+    // T's own carry belongs to both sums, at units 2h and 3h.
+    propagate(r, 2 * h, 4 * h, carryA + int64_t(carryT));
+    propagate(r, 3 * h, 4 * h, carryB + int64_t(carryT));
 }
 
 // t = |x - y| over h units; returns the sign of x - y.
@@ -250,7 +253,7 @@ void units_karatsuba(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n
     int sign = ca * cb; // zero when a half pair is equal: no middle product
     if (sign)
         units_karatsuba(t + n, t, t + h, h, t + 2 * n);
-    combineMiddle(r, n, h, t + n, sign, t);
+    combineMiddle(r, h, t + n, sign);
 }
 
 void units_karatsubaSquare(uint32_t *r, const uint32_t *a, size_t n, uint32_t *t)
@@ -267,7 +270,7 @@ void units_karatsubaSquare(uint32_t *r, const uint32_t *a, size_t n, uint32_t *t
     int ca = absDifference(t, a, a + h, h);
     if (ca != 0)
         units_karatsubaSquare(t + n, t, h, t + 2 * n);
-    combineMiddle(r, n, h, t + n, ca != 0 ? -1 : 0, t);
+    combineMiddle(r, h, t + n, ca != 0 ? -1 : 0);
 }
 
 // ---- Entry points ----------------------------------------------------------------------------
