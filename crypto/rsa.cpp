@@ -168,7 +168,8 @@ MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, u
     if (MSTATUS st = VLONG_vlongFromByteString(signature, int32_t(k), &s.v, queue); st < 0)
         return st;
     // A signature representative must lie below n; s + n would otherwise verify as s.
-    if (VLONG_compareMagnitude(s.v, key->n) >= 0)
+    // (A zero modulus is left to the exponentiation, which refuses it.)
+    if (key->n->used && VLONG_compareMagnitude(s.v, key->n) >= 0)
         return ERR_RSA_SIGNATURE_RANGE;
     if (MSTATUS st = VLONG_modexp(s.v, key->e, key->n, &m.v, queue); st < 0)
         return st;

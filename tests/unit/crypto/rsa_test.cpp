@@ -237,6 +237,7 @@ TEST(Rsa, ArgumentAndKeyShapeFailures)
     ASSERT_EQ(OK, RSA_createKey(&empty.key));
     ASSERT_EQ(OK, RSA_setPublicKey(empty.key, 3, nullptr, 0, nullptr));
     EXPECT_EQ(ERR_MEM_ALLOC, RSA_verifyDigestInfo(empty.key, sig.data(), 0, digest, &len, &id));
+    EXPECT_EQ(ERR_BAD_MODULO, RSA_decryptSignatureBlock(empty.key, sig.data(), digest, &len, nullptr));
 }
 
 TEST(Rsa, ExponentThreeKeyVerifies)
