@@ -50,8 +50,8 @@ int64_t elementStart(const Asn1Element *e)
 
 void checkNode(const Asn1Element *e, const ByteStream *s, size_t size, int depth)
 {
-    if (depth > ASN1_MAX_DEPTH)
-        fail("tree deeper than the nesting limit");
+    if (depth > ASN1_MAX_DEPTH && e->firstChild)
+        fail("children nested deeper than the limit");
     if (e->headerLength < 2 || e->headerLength > ASN1_MAX_HEADER)
         fail("header length out of range");
     if (e->indefinite && (e->length != 0 || !(e->classForm & ASN1_CONSTRUCTED)))

@@ -34,7 +34,9 @@ enum : uint32_t {
     ASN1_TAG_SET = 17,
 };
 
-constexpr int ASN1_MAX_DEPTH = 40;      // levels of elements below the root
+// Nesting limit: an element with children (constructed, or a string parsed into children)
+// may sit at most 40 levels below the root, so a primitive may sit at level 41.
+constexpr int ASN1_MAX_DEPTH = 40;
 constexpr int ASN1_MAX_HEADER = 9;      // identifier (1 + 3) and length (1 + 4) octets
 
 struct Asn1Element {

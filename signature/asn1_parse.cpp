@@ -199,8 +199,6 @@ MSTATUS element(const ByteStream *s, Asn1Element *parent, int64_t limit, int dep
                 bool *endOfContents)
 {
     *endOfContents = false;
-    if (depth > ASN1_MAX_DEPTH)
-        return ERR_DER_TOO_DEEP;
     int64_t start = 0;
     MSTATUS status = tell(s, &start);
     if (status != OK)
@@ -235,6 +233,8 @@ MSTATUS element(const ByteStream *s, Asn1Element *parent, int64_t limit, int dep
 
     if (h.indefinite && !constructed)
         return ERR_DER_LENGTH_INVALID; // a primitive has no terminator to find its end by
+    if (constructed && depth > ASN1_MAX_DEPTH)
+        return ERR_DER_TOO_DEEP;
     if (h.bytes[0] == 0x00) { // end-of-contents: universal, primitive, tag 0
         if (h.length != 0)
             return ERR_DER_LENGTH_INVALID;
@@ -323,6 +323,8 @@ MSTATUS encapsulated(const ByteStream *s, Asn1Element *node, int depth)
     const int64_t end = start + node->length;
     if (node->length == 0)
         return OK;
+    if (depth > ASN1_MAX_DEPTH)
+        return skipTo(s, end); // its children would nest one level too deep
     const uint8_t *content = s->ops->map(s->obj, node->contentOffset, node->length);
     if (!content)
         return skipTo(s, end); // not all there: the skip reports the stream's status

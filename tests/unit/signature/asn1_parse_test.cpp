@@ -208,14 +208,7 @@ TEST(Asn1Parse, TerminatorInDefiniteParentDoesNotEndIt)
     EXPECT_EQ(2, childCount(p->top()));
 }
 
-std::vector<uint8_t> nestedSequences(int levels, const std::vector<uint8_t> &innermost)
-{
-    std::vector<uint8_t> der = innermost;
-    for (int i = 0; i < levels; ++i)
-        der = wrap(0x30, der);
-    return der;
-}
-
+// Forty levels of elements with children; a primitive may sit inside the fortieth.
 TEST(Asn1Parse, NestingLimitIsFortyLevels)
 {
     struct Case {
@@ -224,35 +217,35 @@ TEST(Asn1Parse, NestingLimitIsFortyLevels)
         MSTATUS status;
     };
     const Case cases[] = {
-        {40, {}, OK},                           // 40 levels: the innermost SEQUENCE is empty
+        {40, {}, OK},
         {41, {}, ERR_DER_TOO_DEEP},
-        {39, hex("02 01 05"), OK},              // the INTEGER is the 40th level
-        {40, hex("02 01 05"), ERR_DER_TOO_DEEP},
+        {40, hex("02 01 05"), OK},
+        {41, hex("02 01 05"), ERR_DER_TOO_DEEP},
+        {40, hex("A0 80 00 00"), ERR_DER_TOO_DEEP}, // constructed, even without content
         {400, {}, ERR_DER_TOO_DEEP},
     };
     for (const Case &c : cases) {
-        std::vector<uint8_t> der = c.innermost.empty() && c.sequences > 0
-                                       ? nestedSequences(c.sequences - 1, hex("30 00"))
-                                       : nestedSequences(c.sequences, c.innermost);
+        std::vector<uint8_t> der = c.innermost;
+        for (int i = 0; i < c.sequences; ++i)
+            der = wrap(0x30, der);
         auto p = parseBytes(der);
         EXPECT_EQ(c.status, p->status) << c.sequences << " levels";
         if (p->status == OK) {
-            EXPECT_LE(treeDepth(p->root), ASN1_MAX_DEPTH);
+            EXPECT_LE(treeDepth(p->root), ASN1_MAX_DEPTH + 1);
         }
     }
 }
 
 TEST(Asn1Parse, NestingLimitAppliesToIndefiniteLengths)
 {
-    for (int levels : {39, 41, 5000}) {
+    for (int levels : {40, 41, 5000}) {
         std::vector<uint8_t> der;
         for (int i = 0; i < levels; ++i)
             der.insert(der.end(), {0x30, 0x80});
         for (int i = 0; i < levels; ++i)
             der.insert(der.end(), {0x00, 0x00});
         auto p = parseBytes(der);
-        // The terminators are children too: 39 levels of SEQUENCE make 40 of elements.
-        EXPECT_EQ(levels <= 39 ? OK : ERR_DER_TOO_DEEP, p->status) << levels;
+        EXPECT_EQ(levels <= ASN1_MAX_DEPTH ? OK : ERR_DER_TOO_DEEP, p->status) << levels;
     }
 }
 
@@ -329,7 +322,12 @@ TEST(Asn1Parse, DeeplyEncapsulatedStringsStayWithinTheLimit)
         der = wrap(0x04, der);
     auto p = parseBytes(der);
     ASSERT_EQ(OK, p->status);
-    EXPECT_EQ(ASN1_MAX_DEPTH, treeDepth(p->root));
+    EXPECT_EQ(ASN1_MAX_DEPTH + 1, treeDepth(p->root));
+    const Asn1Element *e = p->top();
+    for (int level = 1; level <= ASN1_MAX_DEPTH; ++level, e = e->firstChild)
+        ASSERT_EQ(1, e->encapsulates) << level;
+    EXPECT_EQ(0, e->encapsulates);
+    EXPECT_EQ(nullptr, e->firstChild);
 }
 
 // An encapsulation that fails deep inside must not leave half a subtree behind.
