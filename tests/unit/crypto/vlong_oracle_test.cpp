@@ -132,7 +132,7 @@ TEST(VlongOracle, MultiplyAndSquareMatchOnEveryPath)
                                  {7, 9},   {9, 9},   {24, 24}, {65, 64}, {64, 65},   {1, 100},
                                  {100, 3}, {48, 48}, {8, 16},  {16, 8}};
     for (auto [an, bn] : sizes) {
-        for (int round = 0; round < 6; ++round) {
+        for (int round = 0; round < 16; ++round) {
             Vl a, b;
             if (round == 4 && an == bn && an >= 16) {
                 a.v = rng.equalHalves(an);
@@ -264,7 +264,7 @@ TEST(VlongOracle, GcdAndInverseMatchAndMissingInverseIsRefused)
     Rng rng(4);
     BnCtx bc;
     for (uint32_t n : {1u, 2u, 8u, 33u, 64u}) {
-        for (int round = 0; round < 6; ++round) {
+        for (int round = 0; round < 16; ++round) {
             Vl a(rng.value(n + 1)), m(rng.value(n, round % 2 == 0));
             BnPtr A = toBn(a), M = toBn(m), g = newBn(), inv = newBn();
             BN_gcd(g.get(), A.get(), M.get(), bc.ctx);
@@ -311,12 +311,12 @@ TEST(VlongOracle, BarrettMultiplyMatchesForReducedAndOversizedOperands)
         Vl n(rng.value(k)), mu;
         ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
         BnPtr N = toBn(n);
-        for (int round = 0; round < 8; ++round) {
-            // rounds 0-5: operands below n; 6: one above n; 7: both far above n
-            uint32_t au = round < 6 ? k : (round == 6 ? k + 1 : 2 * k + 3);
-            uint32_t bu = round < 7 ? k : 2 * k;
+        for (int round = 0; round < 14; ++round) {
+            // rounds 0-11: operands below n; 12: one above n; 13: both far above n
+            uint32_t au = round < 12 ? k : (round == 12 ? k + 1 : 2 * k + 3);
+            uint32_t bu = round < 13 ? k : 2 * k;
             Vl a(rng.value(au)), b(rng.value(bu));
-            if (round < 6) {
+            if (round < 12) {
                 ASSERT_EQ(OK, vlong_reduce(a, n, nullptr));
                 ASSERT_EQ(OK, vlong_reduce(b, n, nullptr));
             }
@@ -346,7 +346,7 @@ TEST(VlongOracle, MontgomeryMultiplyAndSquareMatchREDC)
         BN_set_bit(R.get(), int(ctx->k));
         ASSERT_NE(nullptr, BN_mod_inverse(Rinv.get(), R.get(), N.get(), bc.ctx));
         EXPECT_SAME(ctx->Rinv, Rinv.get());
-        for (int round = 0; round < 6; ++round) {
+        for (int round = 0; round < 12; ++round) {
             Vl x(rng.value(k)), y(rng.value(k));
             ASSERT_EQ(OK, vlong_reduce(x, n, nullptr));
             ASSERT_EQ(OK, vlong_reduce(y, n, nullptr));
@@ -394,12 +394,12 @@ TEST(VlongOracle, ModexpMatchesOnBothPathsAndEveryWindowWidth)
         {1, 2, true},
     };
     for (const Case &c : cases) {
-        for (int round = 0; round < 3; ++round) {
+        for (int round = 0; round < 4; ++round) {
             Vl n(rng.value(c.modUnits, c.oddModulus)), e(rng.value(c.expUnits));
             if (!c.oddModulus)
                 VLONG_setUnit(n, 0, VLONG_getUnit(n, 0) & ~1u);
-            // round 2: x above n (and wider than n)
-            Vl x(rng.value(round == 2 ? c.modUnits + 2 : c.modUnits));
+            // rounds 2 and 3: x above n (and wider than n)
+            Vl x(rng.value(round >= 2 ? c.modUnits + 2 : c.modUnits));
             if (c.expUnits == 1)
                 VLONG_setUnit(e, 0, round == 0 ? 65537 : 3);
             BnPtr X = toBn(x), E = toBn(e), N = toBn(n), want = newBn();
