@@ -5,6 +5,7 @@
 
 #include "sim/fsutil.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
