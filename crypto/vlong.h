@@ -89,7 +89,8 @@ MSTATUS VLONG_increment(VLONG *a);
 MSTATUS VLONG_decrement(VLONG *a);
 
 // ---- Multiplication ------------------------------------------------------------------------
-// result = |a| * |b| mod 2^bits, non-negative. result must not be a or b (-6001).
+// result = |a| * |b| mod 2^bits, non-negative. result may be a or b (the product is then
+// formed in a temporary first).
 MSTATUS VLONG_multiply(VLONG *result, const VLONG *a, const VLONG *b, uint32_t bits);
 MSTATUS VLONG_square(VLONG *result, const VLONG *a, uint32_t bits);
 

@@ -333,12 +333,29 @@ MSTATUS multiplyOrSquare(VLONG *result, const VLONG *a, const VLONG *b, uint32_t
 
 } // namespace
 
+namespace {
+
+// Runs the product into a temporary when the result is also an operand (its units are
+// replaced before the operands are read), then moves it into place.
+MSTATUS multiplyAliased(VLONG *result, const VLONG *a, const VLONG *b, uint32_t bits)
+{
+    VlongTemp t(nullptr);
+    if (MSTATUS st = t.alloc(); st < 0)
+        return st;
+    if (MSTATUS st = multiplyOrSquare(t.v, a, b, bits); st < 0)
+        return st;
+    vlong_swap(result, t.v);
+    return OK;
+}
+
+} // namespace
+
 MSTATUS VLONG_multiply(VLONG *result, const VLONG *a, const VLONG *b, uint32_t bits)
 {
     if (!result || !a || !b)
         return ERR_NULL_POINTER;
     if (result == a || result == b)
-        return ERR_NULL_POINTER; // the result's units are replaced before the operands are read
+        return multiplyAliased(result, a, b, bits);
     return multiplyOrSquare(result, a, b, bits);
 }
 
@@ -347,6 +364,6 @@ MSTATUS VLONG_square(VLONG *result, const VLONG *a, uint32_t bits)
     if (!result || !a)
         return ERR_NULL_POINTER;
     if (result == a)
-        return ERR_NULL_POINTER;
+        return multiplyAliased(result, a, nullptr, bits);
     return multiplyOrSquare(result, a, nullptr, bits);
 }
