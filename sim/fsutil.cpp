@@ -1,5 +1,5 @@
 // Small file-system helpers for the simulator tool (see fsutil.h). Plain POSIX calls with
-// descriptors held by a small RAII holder; errors are reported as -1 with errno set.
+// descriptors held by UniqueFd; errors are reported as -1 with errno set.
 #include "sim/fsutil.h"
 
 #include <cctype>
@@ -16,18 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct Fd {
-    int fd = -1;
-    explicit Fd(int value) : fd(value) {}
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    ~Fd()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-};
 
 struct DirCloser {
     void operator()(DIR *dir) const { closedir(dir); }
@@ -50,7 +38,7 @@ int write_all(int fd, const char *data, size_t size)
 
 int write_with_flags(const std::string &path, const std::string &text, int flags)
 {
-    Fd out(open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644));
+    UniqueFd out(open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | flags, 0644));
     if (out.fd < 0)
         return -1;
     return write_all(out.fd, text.data(), text.size());
@@ -103,12 +91,12 @@ int empty_dir(const std::string &path)
 
 int copy_file(const std::string &from, const std::string &to, unsigned mode)
 {
-    Fd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(open(from.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.fd < 0)
         return -1;
     // Replace rather than overwrite: the target may be a running program or a hard link.
     std::string temp = to + ".new";
-    Fd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
+    UniqueFd out(open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode));
     if (out.fd < 0)
         return -1;
     char buffer[65536];
@@ -161,7 +149,7 @@ int copy_tree(const std::string &from, const std::string &to)
 
 int read_file(const std::string &path, std::string &text)
 {
-    Fd in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd in(open(path.c_str(), O_RDONLY | O_CLOEXEC));
     if (in.fd < 0)
         return -1;
     text.clear();

@@ -5,6 +5,20 @@
 
 #include <cstdint>
 #include <string>
+#include <unistd.h>
+
+// Owns one file descriptor and closes it when it goes out of scope.
+struct UniqueFd {
+    int fd = -1;
+    explicit UniqueFd(int value) : fd(value) {}
+    UniqueFd(const UniqueFd &) = delete;
+    UniqueFd &operator=(const UniqueFd &) = delete;
+    ~UniqueFd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
 
 // Creates PATH and its missing parents with MODE. 0 or -1 (errno set).
 int make_dirs(const std::string &path, unsigned mode = 0755);

@@ -19,6 +19,7 @@
 #include <fcntl.h>
 #include <sched.h>
 #include <sstream>
+#include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -314,6 +315,15 @@ PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &optio
         fprintf(stderr, "bootsim: %s is not a board (make one with bootsim new)\n", board_dir.c_str());
         return failed;
     }
+    // One power-on of a board at a time; the lock goes with the last process holding it.
+    UniqueFd lock(open((board_dir + "/.poweron.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+    if (lock.fd < 0 || flock(lock.fd, LOCK_EX | LOCK_NB) != 0) {
+        fprintf(stderr, "bootsim: %s is powered on already\n", board_dir.c_str());
+        return failed;
+    }
+    // A board made by an older bootsim (or by the device backend alone) gets its programs.
+    if (!path_exists(plan.root + "/bin/busybox") && sandbox_build(board_dir) != 0)
+        return failed;
     if (sandbox_refresh(board_dir, options.bootmgr) != 0)
         return failed;
     plan.terminal = "/dev/null";

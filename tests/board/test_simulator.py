@@ -243,6 +243,22 @@ def test_a_power_on_past_its_time_limit_is_cut_off(board, tmp_path):
     assert "sleep 1718" not in running_commands()
 
 
+def test_a_board_that_is_powered_on_refuses_a_second_power_on(board, tmp_path):
+    fake = fake_boot_manager(tmp_path, "echo READY\nread -r line\nreboot\n")
+    console = board.power_on(timeout=30, bootmgr=fake)
+    console.expect_exact("READY")
+    second = subprocess.run([harness.bootsim_path(), "run", board.path], capture_output=True,
+                            text=True, timeout=30, env=dict(os.environ, BOOTSIM_BOOTMGR=str(fake)))
+    assert second.returncode == harness.FAILED
+    assert "powered on already" in second.stderr
+    console.sendline("")
+    assert console.wait_end().status == harness.REBOOT
+    # Once that power-on is over, the board can be powered on again.
+    (tmp_path / "again").write_text("#!/bin/sh\nreboot\n")
+    (tmp_path / "again").chmod(0o755)
+    assert board.boot(timeout=30, bootmgr=tmp_path / "again").status == harness.REBOOT
+
+
 def test_tmp_starts_empty_and_user_persists_across_power_ons(board, tmp_path):
     fake = fake_boot_manager(tmp_path, r'''
 event probe.tmp "$(ls -A /tmp | tr '\n' ' ')"
