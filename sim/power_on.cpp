@@ -1,13 +1,13 @@
 // One power-on of a simulated board (see power_on.h). Three processes of the simulator take
 // part: bootsim itself, which waits and restores the terminal; a helper that enters the new
-// namespaces and sets up the mounts; and init, pid 1 of the new process namespace, which
-// chroots into the board, starts the boot manager and the USB hot-plug helper and, when the
-// boot manager's process ends, kills whatever is left. All three ignore SIGINT so that Ctrl-C
-// on the console reaches only the boot manager, as on the board's serial console.
+// namespaces and sets up the mounts; and the board's init (board_init.cpp). All three ignore
+// SIGINT so that Ctrl-C on the console reaches only the boot manager, as on the board's
+// serial console.
 #include "sim/power_on.h"
 
 #include "platform/sim/sim_board.h"
 #include "sim/board_conf.h"
+#include "sim/board_init.h"
 #include "sim/fsutil.h"
 #include "sim/sandbox.h"
 
@@ -32,18 +32,8 @@ namespace {
 constexpr uint32_t USB_STATUS_OFFSET = 0x13B;
 constexpr uint8_t USB_PRESENT = 213;
 
-// Why the power-on ended: written by the backtrace stand-in ("application"), else by init.
-constexpr const char *POWEROFF_FILE = "/.poweroff";
-
 volatile sig_atomic_t g_helper_pid = 0;
 volatile sig_atomic_t g_timed_out = 0;
-volatile sig_atomic_t g_reboot_requested = 0;
-
-// busybox's reboot asks init for the reboot with SIGTERM, as on the board.
-void on_reboot_request(int)
-{
-    g_reboot_requested = 1;
-}
 
 void on_alarm(int)
 {
@@ -104,105 +94,6 @@ void set_up_mounts(const PowerOnPlan &plan)
     bind(plan.terminal, plan.root + "/dev/console");
 }
 
-void log_event(const std::string &line)
-{
-    append_file("/board/events.log", line + "\n");
-}
-
-// Stands for the platform's hot-plug handling: the stick is mounted (its files are already
-// in /mnt/usb) and reported ready by /tmp/usb after the board's usb_delay.
-[[noreturn]] void run_hotplug(int delay)
-{
-    sleep(static_cast<unsigned>(delay));
-    write_file("/tmp/usb", "");
-    log_event("bootsim.usb-ready /tmp/usb");
-    _exit(0);
-}
-
-[[noreturn]] void run_boot_manager()
-{
-    signal(SIGINT, SIG_DFL);
-    signal(SIGQUIT, SIG_DFL);
-    const char *term = getenv("TERM");
-    std::string term_entry = std::string("TERM=") + (term && *term ? term : "vt100");
-    const char *env[] = {"PATH=/sbin:/usr/sbin:/bin:/usr/bin", "HOME=/", term_entry.c_str(),
-                         "BOOTSIM_BOARD=/board", nullptr};
-    const char *argv[] = {SANDBOX_BOOTMGR, nullptr};
-    execve(SANDBOX_BOOTMGR, const_cast<char *const *>(argv), const_cast<char *const *>(env));
-    fprintf(stderr, "bootsim: cannot start %s: %s\n", SANDBOX_BOOTMGR, strerror(errno));
-    _exit(127);
-}
-
-std::string reason_of(int status)
-{
-    if (WIFSIGNALED(status))
-        return "killed " + std::to_string(WTERMSIG(status));
-    return "exited " + std::to_string(WEXITSTATUS(status));
-}
-
-// The board goes down at once: nothing else keeps running.
-void kill_everything_else()
-{
-    kill(-1, SIGKILL);
-}
-
-// pid 1 of the board: starts the boot manager and the hot-plug helper and reaps every
-// process until none is left. The power-on ends with the boot manager's process or with a
-// reboot request (SIGTERM from the reboot command).
-[[noreturn]] void run_init(const PowerOnPlan &plan)
-{
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    struct sigaction reboot_action {};
-    reboot_action.sa_handler = on_reboot_request; // no SA_RESTART: wait() must return
-    sigaction(SIGTERM, &reboot_action, nullptr);
-    // Best effort: only the stand-ins' process listings use /proc.
-    mount("proc", (plan.root + "/proc").c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
-    if (chroot(plan.root.c_str()) != 0)
-        fail("cannot chroot into", plan.root);
-    // The boot manager starts in "/": it relies on the relative path dev/null.
-    if (chdir("/") != 0)
-        fail("cannot change to", "/");
-
-    pid_t manager = fork();
-    if (manager == 0)
-        run_boot_manager();
-    if (plan.usb_present && plan.usb_delay >= 0 && fork() == 0)
-        run_hotplug(plan.usb_delay);
-
-    std::string board_poweroff = std::string("/board") + POWEROFF_FILE;
-    int manager_status = 0;
-    bool rebooting = false;
-    for (;;) {
-        int status = 0;
-        pid_t pid = wait(&status);
-        int wait_error = errno;
-        // The handler has run by now even when wait() returned a child.
-        if (g_reboot_requested && !rebooting) {
-            rebooting = true;
-            log_event("reboot");
-            write_file(board_poweroff, "reboot\n");
-            kill_everything_else();
-        }
-        if (pid < 0 && wait_error == EINTR)
-            continue;
-        if (pid < 0)
-            break;
-        if (pid == manager) {
-            manager_status = status;
-            kill_everything_else();
-        }
-    }
-    std::string reason;
-    if (read_file(board_poweroff, reason) != 0 || reason.empty()) {
-        reason = manager < 0 ? "failed" : reason_of(manager_status);
-        write_file(board_poweroff, reason);
-    }
-    while (!reason.empty() && reason.back() == '\n')
-        reason.pop_back();
-    log_event("bootsim.power-off " + reason);
-    _exit(0);
-}
-
 // Enters the namespaces, sets up the mounts and waits for init. The board dies with bootsim:
 // this helper with its parent, init with this helper, and every board process with init.
 [[noreturn]] void run_namespace_helper(const PowerOnPlan &plan, pid_t bootsim)
@@ -220,12 +111,12 @@ void kill_everything_else()
     if (init < 0)
         fail("cannot start", "init");
     if (init == 0)
-        run_init(plan);
+        board_init_run(plan.root, plan.usb_present ? plan.usb_delay : -1);
     int status = 0;
     while (waitpid(init, &status, 0) < 0 && errno == EINTR) {
     }
     // reboot(2) inside the namespace (reboot -f) ends init with SIGHUP.
-    std::string poweroff = plan.board + POWEROFF_FILE;
+    std::string poweroff = plan.board + BOARD_POWEROFF_FILE;
     if (WIFSIGNALED(status) && WTERMSIG(status) == SIGHUP && !path_exists(poweroff)) {
         write_file(poweroff, "reboot\n");
         append_file(plan.board + "/events.log", "reboot\nbootsim.power-off reboot\n");
@@ -334,7 +225,7 @@ PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &optio
                        usb_status == USB_PRESENT;
     plan.usb_delay = board_usb_delay(board_dir);
 
-    std::string poweroff = board_dir + POWEROFF_FILE;
+    std::string poweroff = board_dir + BOARD_POWEROFF_FILE;
     std::string events = board_dir + "/events.log";
     unlink(poweroff.c_str());
     append_file(events, "bootsim.power-on " + std::to_string(count_power_ons(events) + 1) + "\n");

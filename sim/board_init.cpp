@@ -1,0 +1,133 @@
+// The board's init: pid 1 of a power-on's process namespace (see board_init.h). It starts
+// the boot manager and the USB hot-plug helper, reaps every process of the board, and ends
+// the power-on when the boot manager's process ends or a reboot is requested, recording why.
+#include "sim/board_init.h"
+
+#include "sim/fsutil.h"
+#include "sim/sandbox.h"
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t g_reboot_requested = 0;
+
+// busybox's reboot asks init for the reboot with SIGTERM, as on the board.
+void on_reboot_request(int)
+{
+    g_reboot_requested = 1;
+}
+
+[[noreturn]] void fail(const char *what, const std::string &path)
+{
+    fprintf(stderr, "bootsim: %s %s: %s\n", what, path.c_str(), strerror(errno));
+    _exit(1);
+}
+
+void log_event(const std::string &line)
+{
+    append_file("/board/events.log", line + "\n");
+}
+
+// Stands for the platform's hot-plug handling: the stick is mounted (its files are already
+// in /mnt/usb) and reported ready by /tmp/usb after the board's usb_delay.
+[[noreturn]] void run_hotplug(int delay)
+{
+    sleep(static_cast<unsigned>(delay));
+    write_file("/tmp/usb", "");
+    log_event("bootsim.usb-ready /tmp/usb");
+    _exit(0);
+}
+
+[[noreturn]] void run_boot_manager()
+{
+    signal(SIGINT, SIG_DFL);
+    signal(SIGQUIT, SIG_DFL);
+    const char *term = getenv("TERM");
+    std::string term_entry = std::string("TERM=") + (term && *term ? term : "vt100");
+    const char *env[] = {"PATH=/sbin:/usr/sbin:/bin:/usr/bin", "HOME=/", term_entry.c_str(),
+                         "BOOTSIM_BOARD=/board", nullptr};
+    const char *argv[] = {SANDBOX_BOOTMGR, nullptr};
+    execve(SANDBOX_BOOTMGR, const_cast<char *const *>(argv), const_cast<char *const *>(env));
+    fprintf(stderr, "bootsim: cannot start %s: %s\n", SANDBOX_BOOTMGR, strerror(errno));
+    _exit(127);
+}
+
+std::string reason_of(int status)
+{
+    if (WIFSIGNALED(status))
+        return "killed " + std::to_string(WTERMSIG(status));
+    return "exited " + std::to_string(WEXITSTATUS(status));
+}
+
+// The board goes down at once: nothing else keeps running.
+void kill_everything_else()
+{
+    kill(-1, SIGKILL);
+}
+
+} // namespace
+
+void board_init_run(const std::string &root, int usb_delay)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    struct sigaction reboot_action {};
+    reboot_action.sa_handler = on_reboot_request; // no SA_RESTART: wait() must return
+    sigaction(SIGTERM, &reboot_action, nullptr);
+    // Best effort: only the stand-ins' process listings use /proc.
+    mount("proc", (root + "/proc").c_str(), "proc", MS_NOSUID | MS_NODEV | MS_NOEXEC, nullptr);
+    if (chroot(root.c_str()) != 0)
+        fail("cannot chroot into", root);
+    // The boot manager starts in "/": it relies on the relative path dev/null.
+    if (chdir("/") != 0)
+        fail("cannot change to", "/");
+
+    pid_t manager = fork();
+    if (manager == 0)
+        run_boot_manager();
+    if (usb_delay >= 0 && fork() == 0)
+        run_hotplug(usb_delay);
+
+    std::string board_poweroff = std::string("/board") + BOARD_POWEROFF_FILE;
+    int manager_status = 0;
+    bool rebooting = false;
+    for (;;) {
+        int status = 0;
+        pid_t pid = wait(&status);
+        int wait_error = errno;
+        // The handler has run by now even when wait() returned a child.
+        if (g_reboot_requested && !rebooting) {
+            rebooting = true;
+            log_event("reboot");
+            write_file(board_poweroff, "reboot\n");
+            kill_everything_else();
+        }
+        if (pid < 0 && wait_error == EINTR)
+            continue;
+        if (pid < 0)
+            break;
+        if (pid == manager) {
+            manager_status = status;
+            kill_everything_else();
+        }
+    }
+    std::string reason;
+    if (read_file(board_poweroff, reason) != 0 || reason.empty()) {
+        reason = manager < 0 ? "failed" : reason_of(manager_status);
+        write_file(board_poweroff, reason);
+    }
+    while (!reason.empty() && reason.back() == '\n')
+        reason.pop_back();
+    log_event("bootsim.power-off " + reason);
+    _exit(0);
+}
+

@@ -1,0 +1,16 @@
+// The board's init, pid 1 of a power-on's process namespace: it enters the board's root file
+// system, runs the boot manager and the USB hot-plug helper and decides how the power-on
+// ended. Started by the power-on runner (power_on.cpp) once the namespaces and mounts exist.
+#pragma once
+
+#include <string>
+
+// Why the last power-on ended, relative to the board directory (/board inside): one word
+// and maybe a number ("application", "reboot", "exited N", "killed N"). The backtrace
+// stand-in writes "application"; init writes the rest.
+inline constexpr const char *BOARD_POWEROFF_FILE = "/.poweroff";
+
+// Chroots into ROOT, starts the boot manager from "/" and, with USB_DELAY >= 0 (a stick is
+// present), makes /tmp/usb that many seconds later. Returns never: exits 0 once every
+// process of the board is gone, after recording the reason and the event log's last line.
+[[noreturn]] void board_init_run(const std::string &root, int usb_delay);
