@@ -56,7 +56,9 @@ MSTATUS VLONG_makeCopy(const VLONG *source, VLONG **out, VLONG **queue);
 // runs past them. Content 80 00 .. 00 reads as -2^(8L-1).
 MSTATUS VLONG_newFromMpint(const uint8_t *bytes, uint32_t available, VLONG **out,
                            uint32_t *consumed, VLONG **queue = nullptr);
-// Writes the minimal length-prefixed form into a new malloc'ed buffer (release with free).
+// Writes the minimal length-prefixed form into a new malloc'ed buffer (release with free):
+// a 00 (FF) sign byte only where the top bit would otherwise read wrong, so -2^(8L-1) is
+// written as 80 00 .. 00 and reads back the same. -6101 when memory is exhausted.
 MSTATUS VLONG_mpintFromVlong(const VLONG *value, uint8_t **bytesOut, uint32_t *lengthOut);
 
 // ---- Queries and small operations --------------------------------------------------------
@@ -107,7 +109,7 @@ MSTATUS VLONG_quotient(const VLONG *a, const VLONG *m, VLONG **out, VLONG **queu
 // New gcd of the magnitudes (gcd(0, 0) = 0).
 MSTATUS VLONG_gcd(const VLONG *a, const VLONG *b, VLONG **out, VLONG **queue);
 // New a^-1 mod m in [0, m). -6002 for m = 0; ERR_NO_INVERSE (-6005) when gcd(a, m) != 1,
-// in which case nothing is returned. Any a is its own inverse's partner mod 1: result 0.
+// in which case nothing is returned. Modulo 1 every value is 0, so the result is 0.
 MSTATUS VLONG_modularInverse(const VLONG *a, const VLONG *m, VLONG **out, VLONG **queue);
 
 // ---- Modular reduction -----------------------------------------------------------------------
