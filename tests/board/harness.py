@@ -347,6 +347,7 @@ class Console:
         pending = child.buffer.encode() if text_mode else child.buffer
         child.buffer = child.buffer[:0]
         seen = b""
+        fresh = b""  # read here rather than by pexpect, so not in the transcript yet
         found = -1
         sender = subprocess.Popen(["sx", "-k", str(path)], stdin=subprocess.PIPE,
                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
@@ -375,6 +376,7 @@ class Console:
                         pending = os.read(child.child_fd, 4096)
                     except OSError:
                         break  # the power-on ended
+                    fresh += pending
                 if sender.stdout in ready:
                     chunk = os.read(sender.stdout.fileno(), 4096)
                     if chunk:
@@ -384,7 +386,7 @@ class Console:
             sender.wait()
         left = (seen[found:] if found >= 0 else b"") + pending
         shown = seen[:found] if found >= 0 else seen
-        self._log.write(shown.decode(errors="replace") if text_mode else shown)
+        self._log.write(fresh.decode(errors="replace") if text_mode else fresh)
         left = left.decode(errors="replace") if text_mode else left
         # pexpect searches its unmatched text (_before) as fresh data; both must hold it.
         child.buffer = left

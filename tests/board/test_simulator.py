@@ -379,6 +379,8 @@ reboot
     console.expect_exact(text("LINE=[after]"))
     result = console.wait_end()
     assert result.status == harness.REBOOT
+    assert result.transcript.count(text("RX-DONE and more")) == 1
+    assert result.transcript.count(text("READY")) == 1
     assert result.events.calls("rx") == ["/tmp/image"]
     md5 = result.events.details("probe", "md5")[0].split()[0]
     assert md5 == hashlib.md5(data).hexdigest()
