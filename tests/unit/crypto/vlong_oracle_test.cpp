@@ -225,6 +225,33 @@ TEST(VlongOracle, DivideModAndQuotientMatchWithSigns)
     }
 }
 
+// Dividends and divisors made of all-ones units (with a few holes) keep the top remainder
+// unit equal to the top divisor unit, the case where the quotient estimate starts at b - 1.
+TEST(VlongOracle, DivisionWithEqualTopUnitsMatches)
+{
+    Rng rng(9);
+    BnCtx bc;
+    for (uint32_t n : {2u, 3u, 8u, 33u}) {
+        for (int round = 0; round < 8; ++round) {
+            Vl a, m;
+            ASSERT_EQ(OK, VLONG_allocVlong(a.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_allocVlong(m.out(), nullptr));
+            for (uint32_t i = 0; i < 2 * n + 1; ++i)
+                VLONG_setUnit(a, i, (rng.unit() % 4 == 0 && round) ? rng.unit() : 0xFFFFFFFFu);
+            for (uint32_t i = 0; i < n; ++i)
+                VLONG_setUnit(m, i, i + 1 == n ? 0xFFFFFFFFu - uint32_t(round % 2) : (round > 3 ? rng.unit() : 0u));
+            BnPtr A = toBn(a), M = toBn(m), q = newBn(), r = newBn();
+            BN_div(q.get(), r.get(), A.get(), M.get(), bc.ctx);
+            Vl vq, vr;
+            ASSERT_EQ(OK, VLONG_allocVlong(vq.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_allocVlong(vr.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_divide(vq, a, m, vr, nullptr));
+            EXPECT_SAME(vq, q.get()) << n << " units, round " << round;
+            EXPECT_SAME(vr, r.get()) << n << " units, round " << round;
+        }
+    }
+}
+
 // Operands whose first quotient estimate is one too large even after the refinement with
 // the second divisor unit, so the add-back correction runs.
 TEST(VlongOracle, DivisionAddBackStepGivesTheRightQuotient)
