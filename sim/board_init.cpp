@@ -38,11 +38,17 @@ void log_event(const std::string &line)
     append_file("/board/events.log", line + "\n");
 }
 
-// Stands for the platform's hot-plug handling: the stick is mounted (its files are already
-// in /mnt/usb) and reported ready by /tmp/usb after the board's usb_delay.
+// Stands for the platform's hot-plug handling: after the board's usb_delay the stick (the
+// board directory's usb folder) is mounted on /mnt/usb and reported ready by /tmp/usb.
+// Until then /mnt/usb is an empty folder, as on the board.
 [[noreturn]] void run_hotplug(int delay)
 {
     sleep(static_cast<unsigned>(delay));
+    std::string stick = std::string("/board") + BOARD_USB_DIR;
+    if (mount(stick.c_str(), "/mnt/usb", nullptr, MS_BIND, nullptr) != 0) {
+        fprintf(stderr, "bootsim: cannot mount the USB stick %s: %s\n", stick.c_str(), strerror(errno));
+        _exit(1);
+    }
     write_file("/tmp/usb", "");
     log_event("bootsim.usb-ready /tmp/usb");
     _exit(0);

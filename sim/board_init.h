@@ -10,7 +10,11 @@
 // stand-in writes "application"; init writes the rest.
 inline constexpr const char *BOARD_POWEROFF_FILE = "/.poweroff";
 
+// The files of the USB stick, relative to the board directory; mounted on /mnt/usb when the
+// stick gets ready.
+inline constexpr const char *BOARD_USB_DIR = "/usb";
+
 // Chroots into ROOT, starts the boot manager from "/" and, with USB_DELAY >= 0 (a stick is
-// present), makes /tmp/usb that many seconds later. Returns never: exits 0 once every
+// present), mounts the stick and makes /tmp/usb that many seconds later. Returns never: exits 0 once every
 // process of the board is gone, after recording the reason and the event log's last line.
 [[noreturn]] void board_init_run(const std::string &root, int usb_delay);

@@ -224,6 +224,10 @@ PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &optio
     plan.usb_present = sim_eeprom_get(board_dir.c_str(), USB_STATUS_OFFSET, &usb_status) == 0 &&
                        usb_status == USB_PRESENT;
     plan.usb_delay = board_usb_delay(board_dir);
+    if (plan.usb_present && make_dirs(board_dir + BOARD_USB_DIR) != 0) {
+        fprintf(stderr, "bootsim: cannot make %s%s: %s\n", board_dir.c_str(), BOARD_USB_DIR, strerror(errno));
+        return failed;
+    }
 
     std::string poweroff = board_dir + BOARD_POWEROFF_FILE;
     std::string events = board_dir + "/events.log";

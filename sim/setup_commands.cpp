@@ -5,6 +5,7 @@
 
 #include "platform/sim/sim_board.h"
 #include "sim/board_conf.h"
+#include "sim/board_init.h"
 #include "sim/fsutil.h"
 #include "sim/sandbox.h"
 
@@ -175,7 +176,8 @@ int command_new(const std::string &dir)
         fprintf(stderr, "bootsim: cannot write %s/board.conf\n", dir.c_str());
         return FAILED;
     }
-    if (write_file(dir + "/events.log", "") != 0 || sandbox_build(dir) != 0)
+    if (write_file(dir + "/events.log", "") != 0 || make_dirs(dir + BOARD_USB_DIR) != 0 ||
+        sandbox_build(dir) != 0)
         return FAILED;
     return OK;
 }
@@ -242,7 +244,7 @@ int command_usb(const std::string &dir, const Args &args)
         return usage("usb DIR insert FOLDER | usb DIR remove");
     if (!is_board(dir))
         return FAILED;
-    std::string stick = dir + "/root/mnt/usb";
+    std::string stick = dir + BOARD_USB_DIR;
     if (make_dirs(stick) != 0 || empty_dir(stick) != 0) {
         fprintf(stderr, "bootsim: cannot empty %s: %s\n", stick.c_str(), strerror(errno));
         return FAILED;

@@ -412,7 +412,8 @@ class Console:
 class Board:
     """A board directory made by `bootsim new`: DIR/board.conf, the device files, the event
     log DIR/events.log and the root file system DIR/root (the board's /user is
-    DIR/root/user, its USB stick DIR/root/mnt/usb)."""
+    DIR/root/user; the files of its USB stick are in DIR/usb, mounted on /mnt/usb when the
+    stick gets ready)."""
 
     def __init__(self, path: pathlib.Path):
         self.path = pathlib.Path(path)
@@ -502,8 +503,8 @@ class Board:
         return self.bootsim("env", "show").splitlines()
 
     def insert_usb(self, files: dict[str, bytes]) -> None:
-        """Plugs in a stick holding FILES (name -> contents); /tmp/usb appears usb_delay
-        seconds into each power-on."""
+        """Plugs in a stick holding FILES (name -> contents): usb_delay seconds into each
+        power-on the stick is mounted on /mnt/usb and /tmp/usb appears."""
         with tempfile.TemporaryDirectory(dir=self.path) as work:
             for name, data in files.items():
                 path = pathlib.Path(work, name)

@@ -104,7 +104,7 @@ def test_env_set_writes_a_big_endian_environment_in_the_order_given(board):
 
 def test_usb_insert_fills_the_stick_and_remove_empties_it(board, tmp_path):
     board.insert_usb({"LMW3190_OS.img": b"image", "sub/readme": b"x"})
-    stick = board.root / "mnt/usb"
+    stick = board.path / "usb"
     assert (stick / "LMW3190_OS.img").read_bytes() == b"image"
     assert (stick / "sub/readme").read_bytes() == b"x"
     assert board.eeprom_get(harness.USB_STATUS) == harness.USB_PRESENT
@@ -279,6 +279,7 @@ reboot
 # of uptime: "probe.ready START SEEN" or "probe.never".
 USB_PROBE = r'''
 start=$(cut -d' ' -f1 /proc/uptime)
+event probe.before "$(ls /mnt/usb | tr '\n' ' ')"
 i=0
 while [ $i -lt 40 ] && [ ! -e /tmp/usb ]; do sleep 0.1; i=$((i + 1)); done
 if [ -e /tmp/usb ]; then
@@ -312,7 +313,9 @@ def test_usb_marker_appears_after_the_board_delay_only_with_a_stick(board, tmp_p
         # The helper counts from the start of the power-on, shortly before the boot manager.
         assert ready_after - 0.5 <= seen - start <= ready_after + 1.0, events
         assert "bootsim.usb-ready /tmp/usb" in events
-    assert events.details("probe", "stick") == ["LMW3190_OS.img " if stick else ""]
+    # The stick's files show in /mnt/usb once it is mounted, not before.
+    assert events.details("probe", "before") == ["LMW3190_OS.img " if ready_after == 0 else ""]
+    assert events.details("probe", "stick") == ["" if ready_after is None else "LMW3190_OS.img "]
 
 
 def test_console_is_the_callers_terminal_and_ctrl_c_reaches_only_the_boot_manager(board,
