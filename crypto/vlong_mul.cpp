@@ -57,16 +57,31 @@ bool sameValue(const VLONG *a, const VLONG *b)
            (a->used == b->used && a->used && std::memcmp(a->units, b->units, size_t(a->used) * sizeof(uint32_t)) == 0);
 }
 
-// Scratch area for one Karatsuba call: on the stack when small, else on the heap.
+// Scratch area for one Karatsuba call: on the stack when small, else on the heap. It holds
+// differences and partial products of the operands, so it is cleared before it goes.
 struct Scratch {
     uint32_t local[STACK_SCRATCH_UNITS];
     std::unique_ptr<uint32_t[], decltype(&std::free)> heap{nullptr, &std::free};
+    uint32_t *area = nullptr;
+    size_t size = 0;
     uint32_t *get(size_t units)
     {
-        if (units <= STACK_SCRATCH_UNITS)
-            return local;
-        heap.reset(static_cast<uint32_t *>(std::malloc(units * sizeof(uint32_t))));
-        return heap.get();
+        if (units <= STACK_SCRATCH_UNITS) {
+            area = local;
+        } else {
+            heap.reset(static_cast<uint32_t *>(std::malloc(units * sizeof(uint32_t))));
+            area = heap.get();
+        }
+        size = area ? units : 0;
+        return area;
+    }
+    ~Scratch()
+    {
+        if (!area)
+            return;
+        std::memset(area, 0, size * sizeof(uint32_t));
+        // Keeps the compiler from dropping the clearing of memory that is about to die.
+        __asm__ __volatile__("" : : "r"(area) : "memory");
     }
 };
 
