@@ -33,7 +33,9 @@ const char *const HELP = R"(usage: bootsim COMMAND DIR [ARGS...]
   flash DIR PARTITION read FILE    copy a whole flash partition to FILE
   env DIR set [NAME=VALUE...]      replace the boot loader environment with these entries
   env DIR show                     list the boot loader environment
-  usb DIR insert FOLDER            plug in a stick holding the files of FOLDER
+  usb DIR insert FOLDER            plug in a stick holding the files of FOLDER (kept in
+                                   DIR/usb; mounted on /mnt/usb usb_delay seconds into
+                                   each power-on, when /tmp/usb appears)
   usb DIR remove                   pull the stick out
   conf DIR KEY [VALUE]             read or change a key of DIR/board.conf
 

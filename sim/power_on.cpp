@@ -34,12 +34,19 @@ constexpr uint8_t USB_PRESENT = 213;
 
 volatile sig_atomic_t g_helper_pid = 0;
 volatile sig_atomic_t g_timed_out = 0;
+volatile sig_atomic_t g_stop_board = 0;
+
+// Asks the helper to power the board off (SIGTERM); it returns once the board is gone.
+void on_stop_board(int)
+{
+    g_stop_board = 1;
+}
 
 void on_alarm(int)
 {
     g_timed_out = 1;
     if (g_helper_pid > 0)
-        kill(g_helper_pid, SIGKILL);
+        kill(g_helper_pid, SIGTERM);
 }
 
 struct PowerOnPlan {
@@ -106,14 +113,20 @@ void set_up_mounts(const PowerOnPlan &plan)
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != bootsim)
         _exit(1);
+    struct sigaction stop {};
+    stop.sa_handler = on_stop_board; // no SA_RESTART: waitpid() must return
+    sigaction(SIGTERM, &stop, nullptr);
     set_up_mounts(plan);
     pid_t init = fork();
     if (init < 0)
         fail("cannot start", "init");
     if (init == 0)
         board_init_run(plan.root, plan.usb_present ? plan.usb_delay : -1);
+    // init is reaped only after every process of its namespace is gone.
     int status = 0;
     while (waitpid(init, &status, 0) < 0 && errno == EINTR) {
+        if (g_stop_board)
+            kill(init, SIGKILL);
     }
     // reboot(2) inside the namespace (reboot -f) ends init with SIGHUP.
     std::string poweroff = plan.board + BOARD_POWEROFF_FILE;
@@ -160,8 +173,13 @@ PowerOnResult parse_reason(const std::string &text)
 // exists (an interactive shell on the console takes the foreground); give it back as it was.
 struct TerminalKeeper {
     bool saved = false;
+    bool foreground = false;
     termios attributes{};
-    TerminalKeeper() { saved = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &attributes) == 0; }
+    TerminalKeeper()
+    {
+        saved = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &attributes) == 0;
+        foreground = saved && tcgetpgrp(STDIN_FILENO) == getpgrp();
+    }
     TerminalKeeper(const TerminalKeeper &) = delete;
     TerminalKeeper &operator=(const TerminalKeeper &) = delete;
     ~TerminalKeeper()
@@ -169,7 +187,8 @@ struct TerminalKeeper {
         if (!saved)
             return;
         signal(SIGTTOU, SIG_IGN);
-        tcsetpgrp(STDIN_FILENO, getpgrp());
+        if (foreground)
+            tcsetpgrp(STDIN_FILENO, getpgrp());
         tcsetattr(STDIN_FILENO, TCSANOW, &attributes);
         signal(SIGTTOU, SIG_DFL);
     }

@@ -6,6 +6,7 @@ do not depend on the boot path."""
 import gzip
 import hashlib
 import os
+import random
 import subprocess
 import time
 import zlib
@@ -218,8 +219,10 @@ reboot
 ])
 def test_each_ending_of_a_power_on_has_its_own_status(board, tmp_path, ending, status, reason,
                                                       line):
-    # A process left running must not outlive the board's power-on.
-    fake = fake_boot_manager(tmp_path, f"sleep 1717 &\nsleep 0.2\n{ending}\nsleep 30\n")
+    # A process left running must not outlive the board's power-on. (A number of seconds of
+    # its own tells it from other boards' processes on this machine.)
+    seconds = random.randint(100000, 999999)
+    fake = fake_boot_manager(tmp_path, f"sleep {seconds} &\nsleep 0.2\n{ending}\nsleep 30\n")
     result = board.boot(timeout=60, bootmgr=fake)
     assert result.status == status, result.output
     assert line in result.output
@@ -227,11 +230,12 @@ def test_each_ending_of_a_power_on_has_its_own_status(board, tmp_path, ending, s
     assert result.events.power_off == reason
     if status == harness.REBOOT:
         assert "reboot" in result.events
-    assert "sleep 1717" not in running_commands()
+    assert f"sleep {seconds}" not in running_commands()
 
 
 def test_a_power_on_past_its_time_limit_is_cut_off(board, tmp_path):
-    fake = fake_boot_manager(tmp_path, "sleep 1718\n")
+    seconds = random.randint(100000, 999999)
+    fake = fake_boot_manager(tmp_path, f"sleep {seconds}\n")
     started = time.monotonic()
     result = subprocess.run([harness.bootsim_path(), "run", board.path, "--timeout", "1"],
                             capture_output=True, text=True, timeout=30,
@@ -240,7 +244,7 @@ def test_a_power_on_past_its_time_limit_is_cut_off(board, tmp_path):
     assert time.monotonic() - started < 10
     assert "bootsim: power-on timed out" in result.stdout
     assert board.events().power_off == "timeout"
-    assert "sleep 1718" not in running_commands()
+    assert f"sleep {seconds}" not in running_commands()
 
 
 def test_a_board_that_is_powered_on_refuses_a_second_power_on(board, tmp_path):
