@@ -314,8 +314,9 @@ def test_usb_marker_appears_after_the_board_delay_only_with_a_stick(board, tmp_p
         assert "bootsim.usb-ready /tmp/usb" not in events
     else:
         start, seen = map(float, events.details("probe", "ready")[0].split())
-        # The helper counts from the start of the power-on, shortly before the boot manager.
-        assert ready_after - 0.5 <= seen - start <= ready_after + 1.0, events
+        # The helper counts from the start of the power-on, shortly before the boot manager
+        # (which a loaded machine may start late).
+        assert ready_after - 1.0 <= seen - start <= ready_after + 1.5, events
         assert "bootsim.usb-ready /tmp/usb" in events
     # The stick's files show in /mnt/usb once it is mounted, not before.
     assert events.details("probe", "before") == ["LMW3190_OS.img " if ready_after == 0 else ""]
