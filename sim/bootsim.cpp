@@ -20,6 +20,7 @@ constexpr int EXIT_REBOOT = 3;
 constexpr int EXIT_MANAGER_EXITED = 4;
 constexpr int EXIT_MANAGER_KILLED = 5;
 constexpr int EXIT_TIMED_OUT = 6;
+constexpr int EXIT_SWITCHED_OFF = 7;
 
 const char *const HELP = R"(usage: bootsim COMMAND DIR [ARGS...]
 
@@ -48,6 +49,7 @@ Exit status of run:
   4  the boot manager ended on its own
   5  the boot manager was killed by a signal (a power cut)
   6  the time limit of --timeout ran out
+  7  bootsim got SIGTERM, the board's power switch
   1  the simulator failed; 2  wrong usage
 Other commands exit with 0, 1 (failure) or 2 (wrong usage).
 The environment variable BOOTSIM_BOOTMGR names another boot manager binary to run.
@@ -98,6 +100,9 @@ int command_run(const std::string &dir, const Args &args)
     case PowerOff::TimedOut:
         printf("\nbootsim: power-on timed out %s\n", events.c_str());
         return EXIT_TIMED_OUT;
+    case PowerOff::SwitchedOff:
+        printf("\nbootsim: board switched off %s\n", events.c_str());
+        return EXIT_SWITCHED_OFF;
     case PowerOff::Failed:
         break;
     }

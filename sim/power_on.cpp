@@ -34,6 +34,7 @@ constexpr uint8_t USB_PRESENT = 213;
 
 volatile sig_atomic_t g_helper_pid = 0;
 volatile sig_atomic_t g_timed_out = 0;
+volatile sig_atomic_t g_switched_off = 0;
 volatile sig_atomic_t g_stop_board = 0;
 
 // Asks the helper to power the board off (SIGTERM); it returns once the board is gone.
@@ -42,9 +43,13 @@ void on_stop_board(int)
     g_stop_board = 1;
 }
 
-void on_alarm(int)
+// The time limit (SIGALRM) or the power switch (SIGTERM to bootsim) cuts the power.
+void on_cut_power(int signal_number)
 {
-    g_timed_out = 1;
+    if (signal_number == SIGALRM)
+        g_timed_out = 1;
+    else
+        g_switched_off = 1;
     if (g_helper_pid > 0)
         kill(g_helper_pid, SIGTERM);
 }
@@ -209,6 +214,8 @@ std::string power_off_text(const PowerOnResult &result)
         return "killed " + std::to_string(result.detail);
     case PowerOff::TimedOut:
         return "timeout";
+    case PowerOff::SwitchedOff:
+        return "switched-off";
     case PowerOff::Failed:
         break;
     }
@@ -268,22 +275,23 @@ PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &optio
     if (helper == 0)
         run_namespace_helper(plan, bootsim);
     g_helper_pid = helper;
-    if (options.timeout > 0) {
-        struct sigaction action {};
-        action.sa_handler = on_alarm;
-        sigaction(SIGALRM, &action, nullptr);
+    struct sigaction cut {};
+    cut.sa_handler = on_cut_power;
+    sigaction(SIGALRM, &cut, nullptr);
+    sigaction(SIGTERM, &cut, nullptr);
+    if (options.timeout > 0)
         alarm(options.timeout);
-    }
     int status = 0;
     while (waitpid(helper, &status, 0) < 0 && errno == EINTR) {
     }
     alarm(0);
     g_helper_pid = 0;
+    signal(SIGTERM, SIG_DFL);
 
     PowerOnResult result;
-    if (g_timed_out) {
-        result.how = PowerOff::TimedOut;
-        append_file(events, "bootsim.power-off timeout\n");
+    if (g_timed_out || g_switched_off) {
+        result.how = g_timed_out ? PowerOff::TimedOut : PowerOff::SwitchedOff;
+        append_file(events, "bootsim.power-off " + power_off_text(result) + "\n");
         return result;
     }
     std::string reason;

@@ -12,6 +12,7 @@ enum class PowerOff {
     Exited,      // the boot manager ended on its own; detail = exit status
     Killed,      // the boot manager was killed by a signal (power cut); detail = signal
     TimedOut,    // the caller's time limit ran out; everything was killed
+    SwitchedOff, // bootsim got SIGTERM (the power switch); everything was killed
     Failed,      // the sandbox could not be set up
 };
 
@@ -30,5 +31,5 @@ struct PowerOnOptions {
 PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &options);
 
 // Text of the reason as written to the event log: "application", "reboot", "exited N",
-// "killed N", "timeout", "failed".
+// "killed N", "timeout", "switched-off", "failed".
 std::string power_off_text(const PowerOnResult &result);

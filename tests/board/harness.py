@@ -16,7 +16,8 @@ Event log lines (DIR/events.log), one power-on after another:
     backtrace.fd N TARGET          descriptors 0-9 the application starter inherited
     backtrace.tree KIND MODE SIZE MD5 PATH   the tree under /tmp/home/bin
     bootsim.usb-ready /tmp/usb     the hot-plug helper made the USB marker
-    bootsim.power-off REASON       application | reboot | exited N | killed N | timeout
+    bootsim.power-off REASON       application | reboot | exited N | killed N | timeout |
+                                   switched-off
 """
 
 from __future__ import annotations
@@ -41,6 +42,7 @@ REBOOT = 3
 EXITED = 4
 KILLED = 5
 TIMED_OUT = 6
+SWITCHED_OFF = 7
 
 # Bytes of the board parameter store.
 BOOT_SLOT = 0x100

@@ -233,17 +233,27 @@ def test_each_ending_of_a_power_on_has_its_own_status(board, tmp_path, ending, s
     assert f"sleep {seconds}" not in running_commands()
 
 
-def test_a_power_on_past_its_time_limit_is_cut_off(board, tmp_path):
+@pytest.mark.parametrize("cut, status, reason, line", [
+    ("time limit", harness.TIMED_OUT, "timeout", "bootsim: power-on timed out"),
+    ("SIGTERM", harness.SWITCHED_OFF, "switched-off", "bootsim: board switched off"),
+])
+def test_a_hanging_board_can_be_cut_off(board, tmp_path, cut, status, reason, line):
     seconds = random.randint(100000, 999999)
-    fake = fake_boot_manager(tmp_path, f"sleep {seconds}\n")
+    fake = fake_boot_manager(tmp_path, f"echo READY\nsleep {seconds}\n")
+    args = [harness.bootsim_path(), "run", board.path]
+    if cut == "time limit":
+        args += ["--timeout", "2"]
     started = time.monotonic()
-    result = subprocess.run([harness.bootsim_path(), "run", board.path, "--timeout", "1"],
-                            capture_output=True, text=True, timeout=30,
-                            env=dict(os.environ, BOOTSIM_BOOTMGR=str(fake)))
-    assert result.returncode == harness.TIMED_OUT
+    run = subprocess.Popen(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                           env=dict(os.environ, BOOTSIM_BOOTMGR=str(fake)))
+    assert run.stdout.readline() == "READY\n"
+    if cut == "SIGTERM":
+        run.terminate()
+    out, _ = run.communicate(timeout=30)
+    assert run.returncode == status
     assert time.monotonic() - started < 10
-    assert "bootsim: power-on timed out" in result.stdout
-    assert board.events().power_off == "timeout"
+    assert line in out
+    assert board.events().power_off == reason
     assert f"sleep {seconds}" not in running_commands()
 
 
