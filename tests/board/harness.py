@@ -541,6 +541,11 @@ class Board:
         """A power-on nobody types into, run to its end."""
         return self.power_on(timeout, bootmgr=bootmgr).wait_end()
 
+    def device_log(self) -> list[str]:
+        """The device backend's transaction log (DIR/devices.log), one operation a line."""
+        log = self.path / "devices.log"
+        return log.read_text().splitlines() if log.exists() else []
+
     def events(self, index: int = -1) -> Events:
         """Event log lines of a power-on (default: the last one)."""
         log = self.path / "events.log"
@@ -551,3 +556,15 @@ class Board:
         """Ends any power-on still running (a test that failed half-way)."""
         for console in self._consoles:
             console.close()
+
+    def report(self) -> str:
+        """The board's path, the last console transcript and the last power-on's events:
+        what a failed test prints."""
+        text = f"board {self.path}\n"
+        if self._consoles:
+            transcript = self._consoles[-1].transcript
+            if isinstance(transcript, bytes):
+                transcript = transcript.decode(errors="replace")
+            text += "--- console of the last power-on\n" + transcript[-4000:] + "\n"
+        text += "--- events of the last power-on\n" + "\n".join(self.events().lines) + "\n"
+        return text
