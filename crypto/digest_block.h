@@ -1,10 +1,52 @@
-// Block buffering shared by the digest updates: tops up the partial block, hands whole
-// blocks straight from the input to the compression function and keeps the tail. Used by
-// md5.cpp, sha1.cpp, sha256.cpp and sha512.cpp only.
+// What the digests share: block buffering (top up the partial block, hand whole blocks
+// straight from the input to the compression function, keep the tail), padding, and the
+// context life cycle (allocation, wiped release, one-shot). Used by md5.cpp, sha1.cpp,
+// sha256.cpp and sha512.cpp only.
 #pragma once
+
+#include "crypto/bytes.h"
+#include "crypto/status.h"
 
 #include <cstdint>
 #include <cstring>
+#include <new>
+
+template <typename Ctx>
+MSTATUS digest_alloc(Ctx **ctxOut)
+{
+    if (!ctxOut)
+        return ERR_NULL_POINTER;
+    *ctxOut = new (std::nothrow) Ctx;
+    return *ctxOut ? OK : ERR_MEM_ALLOC;
+}
+
+// Wipes the context before it is freed and clears the caller's reference.
+template <typename Ctx>
+MSTATUS digest_free(Ctx **ctxRef)
+{
+    if (!ctxRef || !*ctxRef)
+        return ERR_NULL_POINTER;
+    secure_wipe(*ctxRef, sizeof(Ctx));
+    delete *ctxRef;
+    *ctxRef = nullptr;
+    return OK;
+}
+
+// init, one update, final on a local context that is wiped before returning.
+template <typename Ctx>
+MSTATUS digest_one_shot(MSTATUS (*init)(Ctx *), MSTATUS (*update)(Ctx *, const uint8_t *, uint32_t),
+                        MSTATUS (*final)(Ctx *, uint8_t *), const uint8_t *data, uint32_t length,
+                        uint8_t *digest)
+{
+    Ctx ctx;
+    MSTATUS status = init(&ctx);
+    if (status == OK)
+        status = update(&ctx, data, length);
+    if (status == OK)
+        status = final(&ctx, digest);
+    secure_wipe(&ctx, sizeof ctx);
+    return status;
+}
 
 // process(data, nblocks) compresses nblocks consecutive blocks of size B.
 template <uint32_t B, typename Process>

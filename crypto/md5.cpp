@@ -58,20 +58,12 @@ void md5_blocks(uint32_t state[4], const uint8_t *data, uint32_t nblocks)
 
 MSTATUS MD5_allocDigest(MD5Ctx **ctxOut)
 {
-    if (!ctxOut)
-        return ERR_NULL_POINTER;
-    *ctxOut = new (std::nothrow) MD5Ctx;
-    return *ctxOut ? OK : ERR_MEM_ALLOC;
+    return digest_alloc(ctxOut);
 }
 
 MSTATUS MD5_freeDigest(MD5Ctx **ctxRef)
 {
-    if (!ctxRef || !*ctxRef)
-        return ERR_NULL_POINTER;
-    secure_wipe(*ctxRef, sizeof(MD5Ctx));
-    delete *ctxRef;
-    *ctxRef = nullptr;
-    return OK;
+    return digest_free(ctxRef);
 }
 
 MSTATUS MD5_initDigest(MD5Ctx *ctx)
@@ -113,12 +105,5 @@ MSTATUS MD5_finalDigest(MD5Ctx *ctx, uint8_t *digest)
 
 MSTATUS MD5_completeDigest(const uint8_t *data, uint32_t length, uint8_t *digest)
 {
-    MD5Ctx ctx;
-    MSTATUS status = MD5_initDigest(&ctx);
-    if (status == OK)
-        status = MD5_updateDigest(&ctx, data, length);
-    if (status == OK)
-        status = MD5_finalDigest(&ctx, digest);
-    secure_wipe(&ctx, sizeof ctx);
-    return status;
+    return digest_one_shot(MD5_initDigest, MD5_updateDigest, MD5_finalDigest, data, length, digest);
 }

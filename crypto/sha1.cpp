@@ -60,20 +60,12 @@ void sha1_blocks(uint32_t state[5], const uint8_t *data, uint32_t nblocks)
 
 MSTATUS SHA1_allocDigest(SHA1Ctx **ctxOut)
 {
-    if (!ctxOut)
-        return ERR_NULL_POINTER;
-    *ctxOut = new (std::nothrow) SHA1Ctx;
-    return *ctxOut ? OK : ERR_MEM_ALLOC;
+    return digest_alloc(ctxOut);
 }
 
 MSTATUS SHA1_freeDigest(SHA1Ctx **ctxRef)
 {
-    if (!ctxRef || !*ctxRef)
-        return ERR_NULL_POINTER;
-    secure_wipe(*ctxRef, sizeof(SHA1Ctx));
-    delete *ctxRef;
-    *ctxRef = nullptr;
-    return OK;
+    return digest_free(ctxRef);
 }
 
 MSTATUS SHA1_initDigest(SHA1Ctx *ctx)
@@ -116,14 +108,7 @@ MSTATUS SHA1_finalDigest(SHA1Ctx *ctx, uint8_t *digest)
 
 MSTATUS SHA1_completeDigest(const uint8_t *data, uint32_t length, uint8_t *digest)
 {
-    SHA1Ctx ctx;
-    MSTATUS status = SHA1_initDigest(&ctx);
-    if (status == OK)
-        status = SHA1_updateDigest(&ctx, data, length);
-    if (status == OK)
-        status = SHA1_finalDigest(&ctx, digest);
-    secure_wipe(&ctx, sizeof ctx);
-    return status;
+    return digest_one_shot(SHA1_initDigest, SHA1_updateDigest, SHA1_finalDigest, data, length, digest);
 }
 
 MSTATUS SHA1_G(const uint8_t *block, uint8_t *out)

@@ -127,40 +127,16 @@ MSTATUS sha256_finish(SHA256Ctx *ctx, uint8_t *digest, uint32_t outLen)
     return OK;
 }
 
-using InitFn = MSTATUS (*)(SHA256Ctx *);
-using FinalFn = MSTATUS (*)(SHA256Ctx *, uint8_t *);
-
-MSTATUS sha256_one_shot(InitFn init, FinalFn final, const uint8_t *data, uint32_t length,
-                        uint8_t *digest)
-{
-    SHA256Ctx ctx;
-    MSTATUS status = init(&ctx);
-    if (status == OK)
-        status = SHA256_updateDigest(&ctx, data, length);
-    if (status == OK)
-        status = final(&ctx, digest);
-    secure_wipe(&ctx, sizeof ctx);
-    return status;
-}
-
 } // namespace
 
 MSTATUS SHA256_allocDigest(SHA256Ctx **ctxOut)
 {
-    if (!ctxOut)
-        return ERR_NULL_POINTER;
-    *ctxOut = new (std::nothrow) SHA256Ctx;
-    return *ctxOut ? OK : ERR_MEM_ALLOC;
+    return digest_alloc(ctxOut);
 }
 
 MSTATUS SHA256_freeDigest(SHA256Ctx **ctxRef)
 {
-    if (!ctxRef || !*ctxRef)
-        return ERR_NULL_POINTER;
-    secure_wipe(*ctxRef, sizeof(SHA256Ctx));
-    delete *ctxRef;
-    *ctxRef = nullptr;
-    return OK;
+    return digest_free(ctxRef);
 }
 
 MSTATUS SHA256_initDigest(SHA256Ctx *ctx) { return sha256_init_with(ctx, SHA256_IV); }
@@ -191,10 +167,10 @@ MSTATUS SHA224_finalDigest(SHA256Ctx *ctx, uint8_t *digest)
 
 MSTATUS SHA256_completeDigest(const uint8_t *data, uint32_t length, uint8_t *digest)
 {
-    return sha256_one_shot(SHA256_initDigest, SHA256_finalDigest, data, length, digest);
+    return digest_one_shot(SHA256_initDigest, SHA256_updateDigest, SHA256_finalDigest, data, length, digest);
 }
 
 MSTATUS SHA224_completeDigest(const uint8_t *data, uint32_t length, uint8_t *digest)
 {
-    return sha256_one_shot(SHA224_initDigest, SHA224_finalDigest, data, length, digest);
+    return digest_one_shot(SHA224_initDigest, SHA256_updateDigest, SHA224_finalDigest, data, length, digest);
 }

@@ -103,40 +103,16 @@ MSTATUS sha512_finish(SHA512Ctx *ctx, uint8_t *digest, uint32_t outLen)
     return OK;
 }
 
-using InitFn = MSTATUS (*)(SHA512Ctx *);
-using FinalFn = MSTATUS (*)(SHA512Ctx *, uint8_t *);
-
-MSTATUS sha512_one_shot(InitFn init, FinalFn final, const uint8_t *data, uint32_t length,
-                        uint8_t *digest)
-{
-    SHA512Ctx ctx;
-    MSTATUS status = init(&ctx);
-    if (status == OK)
-        status = SHA512_updateDigest(&ctx, data, length);
-    if (status == OK)
-        status = final(&ctx, digest);
-    secure_wipe(&ctx, sizeof ctx);
-    return status;
-}
-
 } // namespace
 
 MSTATUS SHA512_allocDigest(SHA512Ctx **ctxOut)
 {
-    if (!ctxOut)
-        return ERR_NULL_POINTER;
-    *ctxOut = new (std::nothrow) SHA512Ctx;
-    return *ctxOut ? OK : ERR_MEM_ALLOC;
+    return digest_alloc(ctxOut);
 }
 
 MSTATUS SHA512_freeDigest(SHA512Ctx **ctxRef)
 {
-    if (!ctxRef || !*ctxRef)
-        return ERR_NULL_POINTER;
-    secure_wipe(*ctxRef, sizeof(SHA512Ctx));
-    delete *ctxRef;
-    *ctxRef = nullptr;
-    return OK;
+    return digest_free(ctxRef);
 }
 
 MSTATUS SHA512_initDigest(SHA512Ctx *ctx) { return sha512_init_with(ctx, SHA512_IV); }
@@ -167,10 +143,10 @@ MSTATUS SHA384_finalDigest(SHA512Ctx *ctx, uint8_t *digest)
 
 MSTATUS SHA512_completeDigest(const uint8_t *data, uint32_t length, uint8_t *digest)
 {
-    return sha512_one_shot(SHA512_initDigest, SHA512_finalDigest, data, length, digest);
+    return digest_one_shot(SHA512_initDigest, SHA512_updateDigest, SHA512_finalDigest, data, length, digest);
 }
 
 MSTATUS SHA384_completeDigest(const uint8_t *data, uint32_t length, uint8_t *digest)
 {
-    return sha512_one_shot(SHA384_initDigest, SHA384_finalDigest, data, length, digest);
+    return digest_one_shot(SHA384_initDigest, SHA512_updateDigest, SHA384_finalDigest, data, length, digest);
 }
