@@ -218,10 +218,6 @@ class Events:
         """Values of the "PROGRAM.KEY VALUE" lines, in order."""
         return self.calls(f"{program}.{key}")
 
-    def cwd(self, program: str) -> str | None:
-        values = self.details(program, "cwd")
-        return values[-1] if values else None
-
     def env(self, program: str) -> dict[str, str]:
         """Environment that PROGRAM was started with (its last call)."""
         result = {}
@@ -237,14 +233,6 @@ class Events:
             kind, mode, size, md5, path = entry.split(" ", 4)
             result[path] = TreeEntry(kind, mode, None if size == "-" else int(size),
                                      None if md5 == "-" else md5)
-        return result
-
-    def fds(self) -> dict[int, str]:
-        """Descriptors 0-9 that the application starter inherited, with their targets."""
-        result = {}
-        for entry in self.details("backtrace", "fd"):
-            number, _, target = entry.partition(" ")
-            result[int(number)] = target
         return result
 
     @property
@@ -453,11 +441,6 @@ class Board:
     def read_slot(self, slot: int) -> bytes | None:
         path = self.slot_path(slot)
         return path.read_bytes() if path.exists() else None
-
-    def rejected(self) -> list[str]:
-        """Fingerprints in the rejected list /user/images/rejected."""
-        directory = self.user_path("images/rejected")
-        return sorted(p.name for p in directory.iterdir()) if directory.is_dir() else []
 
     # --- parameter store, flash, environment, USB, board.conf
 
