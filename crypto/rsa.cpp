@@ -22,7 +22,7 @@ void releaseNumber(VLONG **v, VLONG **queue)
 void releaseNumbers(RSAKey *key, VLONG **queue)
 {
     for (VLONG **v : {&key->e, &key->n, &key->p, &key->q, &key->dP, &key->dQ, &key->qInv, &key->blind,
-                      &key->unblind})
+                      &key->unblind, &key->mu})
         releaseNumber(v, queue);
     if (key->montP)
         VLONG_freeMontgomeryContext(&key->montP, queue);
@@ -83,8 +83,12 @@ MSTATUS RSA_setPublicKey(RSAKey *key, uint32_t exponent, const uint8_t *modulus,
     key->privateKey = 0;
     if (MSTATUS st = VLONG_vlongFromUnsigned(exponent, &key->e, queue); st < 0)
         return st;
-    if (MSTATUS st = VLONG_vlongFromByteString(modulus, int32_t(modulusLength), &key->n, queue); st < 0) {
-        releaseNumber(&key->e, queue);
+    MSTATUS st = VLONG_vlongFromByteString(modulus, int32_t(modulusLength), &key->n, queue);
+    // A zero modulus has no Barrett constant; the public operation refuses it anyway.
+    if (st >= 0 && key->n->used)
+        st = VLONG_barrettMu(&key->mu, key->n, queue);
+    if (st < 0) {
+        releaseNumbers(key, queue);
         return st;
     }
     return OK;
@@ -104,6 +108,8 @@ MSTATUS RSA_cloneKey(RSAKey **out, const RSAKey *source, VLONG **queue)
     MSTATUS st = copyNumber(source->n, &copy->n, queue);
     if (st >= 0)
         st = copyNumber(source->e, &copy->e, queue);
+    if (st >= 0)
+        st = copyNumber(source->mu, &copy->mu, queue);
     if (st >= 0 && source->privateKey) {
         const VLONG *from[] = {source->p, source->q, source->dP, source->dQ, source->qInv};
         VLONG **to[] = {&copy->p, &copy->q, &copy->dP, &copy->dQ, &copy->qInv};
@@ -171,10 +177,12 @@ MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, u
     // (A zero modulus is left to the exponentiation, which refuses it.)
     if (key->n->used && VLONG_compareMagnitude(s.v, key->n) >= 0)
         return ERR_RSA_SIGNATURE_RANGE;
-    if (MSTATUS st = VLONG_modexp(s.v, key->e, key->n, &m.v, queue); st < 0)
+    MSTATUS st = key->mu ? VLONG_modexpBarrett(s.v, key->e, key->n, key->mu, &m.v, queue)
+                         : VLONG_modexp(s.v, key->e, key->n, &m.v, queue);
+    if (st < 0)
         return st;
     int32_t size = int32_t(k);
-    if (MSTATUS st = VLONG_byteStringFromVlong(m.v, block, &size); st < 0)
+    if (st = VLONG_byteStringFromVlong(m.v, block, &size); st < 0)
         return st;
 
     // Block type 1: 00 01 FF .. FF 00 || data, or 01 ?? FF .. FF 00 || data.

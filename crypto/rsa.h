@@ -22,6 +22,10 @@ struct RSAKey {
     PlatformLock *lock;  // guards the blinding pair of private-key operations
     VLONG *blind, *unblind;
     uint32_t blindCount; // uses of the blinding pair; renewed after 32
+    // Barrett constant of n, set together with n by RSA_setPublicKey and RSA_cloneKey so that
+    // the public operation skips its division. Null when n was put in place otherwise; code
+    // that replaces n directly must release it (the public operation then computes it per call).
+    VLONG *mu;
 };
 
 inline constexpr uint32_t RSA_MAX_MODULUS_BYTES = 512; // 4096 bits

@@ -142,3 +142,9 @@ MSTATUS VLONG_readMontgomeryContext(const uint8_t *bytes, uint32_t length, Montg
 // New x^e mod n (magnitudes). Barrett square-and-multiply for exponents of up to 13 units or
 // an even n, Montgomery sliding window otherwise. -6004 for n = 0.
 MSTATUS VLONG_modexp(const VLONG *x, const VLONG *e, const VLONG *n, VLONG **result, VLONG **queue);
+// The Barrett square-and-multiply of VLONG_modexp (whatever the exponent length) with the
+// caller's mu, which must be VLONG_barrettMu of n: callers that exponentiate many times
+// with one modulus (RSA keys) compute it once. Same results and statuses as VLONG_modexp,
+// and -6001 for a null mu.
+MSTATUS VLONG_modexpBarrett(const VLONG *x, const VLONG *e, const VLONG *n, const VLONG *mu,
+                            VLONG **result, VLONG **queue);

@@ -9,19 +9,7 @@
 uint32_t units_add(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n)
 {
     uint64_t carry = 0;
-    size_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        uint64_t x = uint64_t(a[i]) | (uint64_t(a[i + 1]) << 32);
-        uint64_t y = uint64_t(b[i]) | (uint64_t(b[i + 1]) << 32);
-        uint64_t s = x + y;
-        uint64_t c = s < x;
-        s += carry;
-        c += s < carry;
-        r[i] = uint32_t(s);
-        r[i + 1] = uint32_t(s >> 32);
-        carry = c;
-    }
-    for (; i < n; ++i) {
+    for (size_t i = 0; i < n; ++i) {
         carry += uint64_t(a[i]) + b[i];
         r[i] = uint32_t(carry);
         carry >>= 32;
@@ -32,19 +20,7 @@ uint32_t units_add(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n)
 uint32_t units_sub(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n)
 {
     uint64_t borrow = 0;
-    size_t i = 0;
-    for (; i + 2 <= n; i += 2) {
-        uint64_t x = uint64_t(a[i]) | (uint64_t(a[i + 1]) << 32);
-        uint64_t y = uint64_t(b[i]) | (uint64_t(b[i + 1]) << 32);
-        uint64_t d = x - y;
-        uint64_t c = x < y;
-        c += d < borrow;
-        d -= borrow;
-        r[i] = uint32_t(d);
-        r[i + 1] = uint32_t(d >> 32);
-        borrow = c;
-    }
-    for (; i < n; ++i) {
+    for (size_t i = 0; i < n; ++i) {
         uint64_t d = uint64_t(a[i]) - b[i] - borrow;
         r[i] = uint32_t(d);
         borrow = d >> 63;

@@ -52,20 +52,20 @@ uint32_t units_divide(uint32_t *q, uint32_t *u, size_t m, uint32_t *v, size_t n)
             rhat += vTop;
         }
 
-        // Multiply back and subtract: u[j..j+n] -= qhat * v. The product carry and the
-        // subtraction borrow are kept apart so that neither waits on the other.
-        uint64_t carry = 0, borrow = 0;
+        // Multiply back and subtract: u[j..j+n] -= qhat * v. The borrow of each unit joins
+        // the product carry as the amount still to take from the next unit; it stays below
+        // b because qhat * v[i] + carry <= (b - 1)^2 + (b - 1).
+        uint64_t carry = 0;
+        uint32_t *uj = u + j;
         for (size_t i = 0; i < n; ++i) {
             uint64_t p = qhat * v[i] + carry;
-            carry = p >> 32;
-            int64_t t = int64_t(u[i + j]) - int64_t(uint32_t(p)) - int64_t(borrow);
-            u[i + j] = uint32_t(t);
-            borrow = uint64_t(t) >> 63;
+            uint32_t low = uint32_t(p), unit = uj[i];
+            uj[i] = unit - low;
+            carry = (p >> 32) + (unit < low);
         }
         uint32_t top = u[j + n];
-        uint64_t sub = carry + borrow;
-        u[j + n] = uint32_t(top - sub);
-        bool negative = uint64_t(top) < sub;
+        u[j + n] = uint32_t(top - carry);
+        bool negative = uint64_t(top) < carry;
         if (negative) {
             // The estimate was one too large: add the divisor back.
             --qhat;

@@ -3,6 +3,8 @@
 #include "crypto/vlong.h"
 #include "crypto/vlong_internal.h"
 
+#include <initializer_list>
+
 namespace {
 
 // Exponents of more units than this take the Montgomery path (odd moduli only).
@@ -27,12 +29,11 @@ MSTATUS reducedCopy(const VLONG *x, const VLONG *n, VLONG **out, VLONG **queue)
     return OK;
 }
 
-// Right-to-left binary method with Barrett multiplication.
-MSTATUS modexpBarrett(const VLONG *x, const VLONG *e, const VLONG *n, VLONG **result, VLONG **queue)
+// Right-to-left binary method with Barrett multiplication; mu is that of n.
+MSTATUS modexpBarrett(const VLONG *x, const VLONG *e, const VLONG *n, const VLONG *mu, VLONG **result,
+                      VLONG **queue)
 {
-    VlongTemp mu(queue), acc(queue), base(queue), spare(queue);
-    if (MSTATUS st = VLONG_barrettMu(&mu.v, n, queue); st < 0)
-        return st;
+    VlongTemp acc(queue), base(queue), spare(queue);
     if (MSTATUS st = VLONG_vlongFromUnsigned(1, &acc.v, queue); st < 0)
         return st;
     // A base at or above n would let the products pass b^(2k), outside what Barrett handles.
@@ -40,21 +41,45 @@ MSTATUS modexpBarrett(const VLONG *x, const VLONG *e, const VLONG *n, VLONG **re
         return st;
     if (MSTATUS st = spare.alloc(); st < 0)
         return st;
+    // Room for a full residue up front, so that results written into these records do not
+    // reallocate on the way.
+    for (VLONG *v : {acc.v, base.v, spare.v})
+        if (MSTATUS st = vlong_reserve(v, n->used); st < 0)
+            return st;
     uint32_t bits = VLONG_bitLength(e);
     for (uint32_t i = 0; i < bits; ++i) {
         if (VLONG_testBit(e, i)) {
-            if (MSTATUS st = VLONG_barrettMultiply(spare.v, acc.v, base.v, n, mu.v, queue); st < 0)
+            if (MSTATUS st = VLONG_barrettMultiply(spare.v, acc.v, base.v, n, mu, queue); st < 0)
                 return st;
             vlong_swap(acc.v, spare.v);
         }
         if (i + 1 < bits) {
-            if (MSTATUS st = VLONG_barrettMultiply(spare.v, base.v, base.v, n, mu.v, queue); st < 0)
+            if (MSTATUS st = VLONG_barrettMultiply(spare.v, base.v, base.v, n, mu, queue); st < 0)
                 return st;
             vlong_swap(base.v, spare.v);
         }
     }
     *result = acc.release();
     return OK;
+}
+
+// The trivial cases shared by both entry points: 1 when an answer is already set (x or e
+// zero), 0 to go on, a negative status for bad arguments.
+MSTATUS trivialModexp(const VLONG *x, const VLONG *e, const VLONG *n, VLONG **result, VLONG **queue)
+{
+    if (!x || !e || !n || !result)
+        return ERR_NULL_POINTER;
+    if (n->used == 0)
+        return ERR_BAD_MODULO;
+    if (x->used == 0) {
+        MSTATUS st = VLONG_allocVlong(result, queue);
+        return st < 0 ? st : 1;
+    }
+    if (e->used == 0) {
+        MSTATUS st = VLONG_vlongFromUnsigned(1, result, queue);
+        return st < 0 ? st : 1;
+    }
+    return 0;
 }
 
 // Owns a Montgomery context for the length of one exponentiation.
@@ -188,16 +213,23 @@ MSTATUS vlong_modexpMontgomery(const VLONG *x, const VLONG *e, const VLONG *n, V
 
 MSTATUS VLONG_modexp(const VLONG *x, const VLONG *e, const VLONG *n, VLONG **result, VLONG **queue)
 {
-    if (!x || !e || !n || !result)
-        return ERR_NULL_POINTER;
-    if (n->used == 0)
-        return ERR_BAD_MODULO;
-    if (x->used == 0)
-        return VLONG_allocVlong(result, queue);
-    if (e->used == 0)
-        return VLONG_vlongFromUnsigned(1, result, queue);
+    if (MSTATUS st = trivialModexp(x, e, n, result, queue); st != 0)
+        return st < 0 ? st : OK;
     bool oddAboveOne = (n->units[0] & 1) && VLONG_compareUnsigned(n, 1) > 0;
     if (oddAboveOne && e->used > BARRETT_MAX_EXPONENT_UNITS)
         return vlong_modexpMontgomery(x, e, n, result, queue);
-    return modexpBarrett(x, e, n, result, queue);
+    VlongTemp mu(queue);
+    if (MSTATUS st = VLONG_barrettMu(&mu.v, n, queue); st < 0)
+        return st;
+    return modexpBarrett(x, e, n, mu.v, result, queue);
+}
+
+MSTATUS VLONG_modexpBarrett(const VLONG *x, const VLONG *e, const VLONG *n, const VLONG *mu,
+                            VLONG **result, VLONG **queue)
+{
+    if (!mu)
+        return ERR_NULL_POINTER;
+    if (MSTATUS st = trivialModexp(x, e, n, result, queue); st != 0)
+        return st < 0 ? st : OK;
+    return modexpBarrett(x, e, n, mu, result, queue);
 }

@@ -9,6 +9,12 @@
 
 // ---- Barrett ---------------------------------------------------------------------------------
 
+namespace {
+
+constexpr int MAX_CORRECTIONS = 3; // subtractions of n that a correct mu can need
+
+} // namespace
+
 MSTATUS VLONG_barrettMu(VLONG **out, const VLONG *n, VLONG **queue)
 {
     if (!out || !n)
@@ -82,9 +88,14 @@ MSTATUS VLONG_barrettMultiply(VLONG *result, const VLONG *a, const VLONG *b, con
         units_sub(r, r, r2, k + 1);
     }
 
-    // While r >= n, subtract n (r has k + 1 units, n has k).
+    // While r >= n, subtract n (r has k + 1 units, n has k). With the mu of n, q3 is at most
+    // three below x / n (two from the method, one from the truncated q2), so three rounds
+    // end it; a mu that is not n's could leave r anywhere, so past that bound the remainder
+    // is taken by division instead of looping for up to b rounds.
     uint32_t *nu = n->units;
-    while (r[k] != 0 || units_compare(r, nu, k) >= 0) {
+    for (int round = 0; r[k] != 0 || units_compare(r, nu, k) >= 0; ++round) {
+        if (round == MAX_CORRECTIONS)
+            return VLONG_divide(x.v, x.v, n, result, queue);
         uint32_t borrow = units_sub(r, r, nu, k);
         r[k] -= borrow;
     }

@@ -205,11 +205,13 @@ void propagate(uint32_t *r, size_t from, size_t to, int64_t carry)
 }
 
 // Karatsuba combination in one pass. r[0..4h) holds lo = L0|L1 and hi = H0|H1 (h units
-// each); the product is lo + b^h * (lo + hi + sign * mid) + b^(2h) * hi, that is with
-// T = L1 + H0: units h.. get T + L0 + sign * mid_lo, units 2h.. get T + H1 + sign * mid_hi,
+// each); the product is lo + b^h * (lo + hi + SIGN * mid) + b^(2h) * hi, that is with
+// T = L1 + H0: units h.. get T + L0 + SIGN * mid_lo, units 2h.. get T + H1 + SIGN * mid_hi,
 // units 3h.. keep H1, each with the carries of the part below. Unit i of every quarter is
-// read and written in step i only, so the work can be done in place.
-void combineMiddle(uint32_t *r, size_t h, const uint32_t *mid, int sign)
+// read and written in step i only, so the work can be done in place. SIGN is a template
+// argument so that the loop carries no test of it.
+template <int SIGN>
+void combineMiddle(uint32_t *__restrict r, size_t h, const uint32_t *__restrict mid)
 {
     uint32_t *l0 = r, *l1 = r + h, *h0 = r + 2 * h, *h1 = r + 3 * h;
     const uint32_t *m0 = mid, *m1 = mid + h;
@@ -221,10 +223,10 @@ void combineMiddle(uint32_t *r, size_t h, const uint32_t *mid, int sign)
         carryT >>= 32;
         int64_t a = t + l0[i] + carryA;
         int64_t b = t + h1[i] + carryB;
-        if (sign > 0) {
+        if constexpr (SIGN > 0) {
             a += m0[i];
             b += m1[i];
-        } else if (sign < 0) {
+        } else if constexpr (SIGN < 0) {
             a -= m0[i];
             b -= m1[i];
         }
@@ -236,6 +238,16 @@ void combineMiddle(uint32_t *r, size_t h, const uint32_t *mid, int sign)
     // T's own carry belongs to both sums, at units 2h and 3h.
     propagate(r, 2 * h, 4 * h, carryA + int64_t(carryT));
     propagate(r, 3 * h, 4 * h, carryB + int64_t(carryT));
+}
+
+void combineMiddle(uint32_t *r, size_t h, const uint32_t *mid, int sign)
+{
+    if (sign > 0)
+        combineMiddle<1>(r, h, mid);
+    else if (sign < 0)
+        combineMiddle<-1>(r, h, mid);
+    else
+        combineMiddle<0>(r, h, mid);
 }
 
 // t = |x - y| over h units; returns the sign of x - y.
@@ -283,9 +295,12 @@ void units_karatsubaSquare(uint32_t *r, const uint32_t *a, size_t n, uint32_t *t
 
     // middle term 2*a_lo*a_hi = lo + hi - (a_lo - a_hi)^2
     int ca = absDifference(t, a, a + h, h);
-    if (ca != 0)
+    if (ca != 0) {
         units_karatsubaSquare(t + n, t, h, t + 2 * n);
-    combineMiddle(r, h, t + n, ca != 0 ? -1 : 0);
+        combineMiddle<-1>(r, h, t + n);
+    } else {
+        combineMiddle<0>(r, h, t + n);
+    }
 }
 
 // ---- Entry points ----------------------------------------------------------------------------

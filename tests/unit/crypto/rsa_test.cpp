@@ -263,6 +263,42 @@ TEST(Rsa, ExponentThreeKeyVerifies)
     EXPECT_EQ(ERR_RSA_BAD_PADDING, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &len, &id));
 }
 
+TEST(Rsa, KeyKeepsTheBarrettConstantOfItsModulus)
+{
+    // A stale or missing constant would open signatures wrongly or slowly; the key keeps the
+    // one of its own modulus, copies it when cloned, and verifies the same without it.
+    KeyHolder h;
+    makePublicKey(h);
+    ASSERT_NE(nullptr, h.key->mu);
+    Vl want;
+    ASSERT_EQ(OK, VLONG_barrettMu(want.out(), h.key->n, nullptr));
+    EXPECT_EQ(0, VLONG_compareSigned(want, h.key->mu));
+
+    KeyHolder copy;
+    ASSERT_EQ(OK, RSA_cloneKey(&copy.key, h.key, nullptr));
+    ASSERT_NE(nullptr, copy.key->mu);
+    EXPECT_NE(h.key->mu, copy.key->mu);
+    EXPECT_EQ(0, VLONG_compareSigned(want, copy.key->mu));
+
+    Bytes sig = hexBytes(KAT_SIGNATURE);
+    uint8_t digest[64];
+    uint32_t len = 0;
+    int32_t id = 0;
+    ASSERT_EQ(OK, RSA_verifyDigestInfo(copy.key, sig.data(), K, digest, &len, &id));
+    EXPECT_EQ(SHA256_ABC, bytesHex(digest, len));
+    ASSERT_EQ(OK, VLONG_freeVlong(&h.key->mu, nullptr));
+    ASSERT_EQ(OK, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &len, &id));
+    EXPECT_EQ(SHA256_ABC, bytesHex(digest, len));
+
+    // Setting another modulus replaces the constant; a zero modulus has none.
+    Bytes n3 = hexBytes("c5");
+    ASSERT_EQ(OK, RSA_setPublicKey(h.key, 3, n3.data(), uint32_t(n3.size()), nullptr));
+    ASSERT_NE(nullptr, h.key->mu);
+    EXPECT_EQ("14cab88725af6e7", hexOf(h.key->mu)) << "b^2 / 0xc5";
+    ASSERT_EQ(OK, RSA_setPublicKey(h.key, 3, nullptr, 0, nullptr));
+    EXPECT_EQ(nullptr, h.key->mu);
+}
+
 TEST(Rsa, KeyRecordLifecycle)
 {
     EXPECT_EQ(ERR_NULL_POINTER, RSA_createKey(nullptr));

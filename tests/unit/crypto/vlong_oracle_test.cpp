@@ -361,6 +361,25 @@ TEST(VlongOracle, BarrettMultiplyMatchesForReducedAndOversizedOperands)
     }
 }
 
+TEST(VlongOracle, BarrettMultiplyWithAFarTooSmallMuStillEnds)
+{
+    // mu = 1 leaves q3 at zero, so r is far above n: the correction must not run for up to
+    // b rounds but fall back to division, which gives the right remainder.
+    Rng rng(9);
+    BnCtx bc;
+    for (uint32_t k : {2u, 8u, 64u}) {
+        Vl n(rng.value(k)), one, a(rng.value(k)), b(rng.value(k)), r;
+        ASSERT_EQ(OK, vlong_reduce(a, n, nullptr));
+        ASSERT_EQ(OK, vlong_reduce(b, n, nullptr));
+        ASSERT_EQ(OK, VLONG_vlongFromUnsigned(1, one.out(), nullptr));
+        ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
+        BnPtr A = toBn(a), B = toBn(b), N = toBn(n), want = newBn();
+        BN_mod_mul(want.get(), A.get(), B.get(), N.get(), bc.ctx);
+        ASSERT_EQ(OK, VLONG_barrettMultiply(r, a, b, n, one, nullptr));
+        EXPECT_SAME(r, want.get()) << k << " units";
+    }
+}
+
 TEST(VlongOracle, MontgomeryMultiplyAndSquareMatchREDC)
 {
     Rng rng(6);
@@ -450,6 +469,50 @@ TEST(VlongOracle, ModexpMatchesOnBothPathsAndEveryWindowWidth)
         ASSERT_EQ(OK, vlong_modexpMontgomery(x, e, n, r.out(), nullptr));
         EXPECT_SAME(r, want.get()) << bits << "-bit exponent, window " << vlong_windowWidth(bits);
     }
+}
+
+TEST(VlongOracle, ModexpWithAGivenMuAgreesWithModexp)
+{
+    // The entry with a caller-computed mu must give exactly what VLONG_modexp gives, for RSA
+    // sizes and small moduli, odd and even, with bases below, at and above n.
+    Rng rng(8);
+    BnCtx bc;
+    for (uint32_t k : {1u, 2u, 33u, 64u, 128u}) {
+        for (int round = 0; round < 6; ++round) {
+            Vl n(rng.value(k, round % 2 == 0)), mu, e(rng.value(round < 3 ? 1 : 13));
+            if (round == 0)
+                VLONG_setUnit(e, 0, 65537);
+            ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
+            Vl x(round == 4 ? nullptr : rng.value(round == 5 ? k + 1 : k));
+            if (round == 4) {
+                ASSERT_EQ(OK, VLONG_makeCopy(n, x.out(), nullptr)); // x = n gives 0
+            }
+            Vl want, got;
+            VLONG *queue = nullptr;
+            ASSERT_EQ(OK, VLONG_modexp(x, e, n, want.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_modexpBarrett(x, e, n, mu, got.out(), &queue));
+            BnPtr X = toBn(x), E = toBn(e), N = toBn(n), bnWant = newBn();
+            BN_mod_exp(bnWant.get(), X.get(), E.get(), N.get(), bc.ctx);
+            EXPECT_SAME(got, bnWant.get()) << k << " units, round " << round;
+            EXPECT_EQ(0, VLONG_compareSigned(want, got));
+            VLONG_freeVlongQueue(&queue);
+        }
+    }
+    // Trivial cases and arguments as VLONG_modexp has them.
+    Vl n(rng.value(4, true)), mu, zero, one, x(rng.value(3));
+    ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
+    ASSERT_EQ(OK, VLONG_allocVlong(zero.out(), nullptr));
+    ASSERT_EQ(OK, VLONG_vlongFromUnsigned(1, one.out(), nullptr));
+    Vl r1, r2;
+    ASSERT_EQ(OK, VLONG_modexpBarrett(zero, one, n, mu, r1.out(), nullptr));
+    EXPECT_TRUE(VLONG_isZero(r1));
+    ASSERT_EQ(OK, VLONG_modexpBarrett(x, zero, n, mu, r2.out(), nullptr));
+    EXPECT_EQ(0, VLONG_compareUnsigned(r2, 1));
+    VLONG *r = nullptr;
+    EXPECT_EQ(ERR_NULL_POINTER, VLONG_modexpBarrett(x, one, n, nullptr, &r, nullptr));
+    EXPECT_EQ(ERR_NULL_POINTER, VLONG_modexpBarrett(x, one, n, mu, nullptr, nullptr));
+    EXPECT_EQ(ERR_BAD_MODULO, VLONG_modexpBarrett(x, one, zero, mu, &r, nullptr));
+    EXPECT_EQ(nullptr, r);
 }
 
 TEST(VlongOracle, QueueRecyclesRecordsAcrossAComputation)
