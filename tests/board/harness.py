@@ -24,6 +24,7 @@ from __future__ import annotations
 
 import dataclasses
 import gzip
+import hashlib
 import io
 import os
 import pathlib
@@ -52,6 +53,10 @@ USB_PRESENT = 213
 
 PARTITIONS = ("uboot", "ubootenv", "devicetree", "kernel", "rfs", "rescue")
 ENV_PARTITION_SIZE = 0x20000
+
+# The application executable as the starter runs it, and what a gdb boot without gdb prints.
+APP = "/tmp/home/bin/mp.elf.strip"
+GDB_MISSING = "**** GDB mode selected but GDB not available. Please install GDB image ***"
 
 # Seconds of expect time-out for a power-on.
 DEFAULT_TIMEOUT = 120
@@ -172,6 +177,26 @@ def application_image(files: dict | None = None, version: str = "1.0.0.0", forma
     tarball of FILES (default: DEFAULT_APP_FILES)."""
     return component(tarball(DEFAULT_APP_FILES if files is None else files), type=type,
                      version=version, format=format, **kwargs)
+
+
+def tagged_image(tag: str, **kwargs) -> bytes:
+    """An application image whose unpacked tree carries home/bin/tag holding TAG, so a test
+    can tell which image the application starter got (see started_tag)."""
+    return application_image(dict(DEFAULT_APP_FILES, **{"home/bin/tag": tag}), **kwargs)
+
+
+def started_tag(run: PowerOn, tags) -> str | None:
+    """Which of TAGS the started application's home/bin/tag holds, or None."""
+    entry = run.events.tree().get("/tmp/home/bin/tag")
+    for tag in tags:
+        if entry and entry.md5 == hashlib.md5(tag.encode()).hexdigest():
+            return tag
+    return None
+
+
+def corrupt(image: bytes) -> bytes:
+    """The image with its last payload byte changed: its CRC no longer matches."""
+    return image[:-1] + bytes([image[-1] ^ 0x01])
 
 
 def gdb_component(version: str = "1.0.0.0") -> bytes:

@@ -10,10 +10,6 @@ import pytest
 import harness
 
 
-def corrupt(image: bytes) -> bytes:
-    return image[:-1] + bytes([image[-1] ^ 0x01])
-
-
 def no_slot_files(board):
     pass
 
@@ -25,8 +21,8 @@ def slots_without_application(board):
 
 
 def slots_with_crc_errors(board):
-    board.write_slot(1, corrupt(harness.application_image()))
-    board.write_slot(2, corrupt(harness.application_image()))
+    board.write_slot(1, harness.corrupt(harness.application_image()))
+    board.write_slot(2, harness.corrupt(harness.application_image()))
 
 
 def use_the_shell(console):
@@ -86,7 +82,7 @@ def test_crc_failure_on_both_attempts_skips_the_rescue_menu(board):
 
 
 def crc_then_no_component(board):
-    board.write_slot(1, corrupt(harness.application_image()))
+    board.write_slot(1, harness.corrupt(harness.application_image()))
     board.write_slot(2, harness.component(b"k" * 64, type="kernel"))
 
 

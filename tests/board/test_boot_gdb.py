@@ -8,8 +8,8 @@ import pytest
 
 import harness
 
-APP = "/tmp/home/bin/mp.elf.strip"
-GDB_MISSING = "**** GDB mode selected but GDB not available. Please install GDB image ***"
+APP = harness.APP
+GDB_MISSING = harness.GDB_MISSING
 
 
 def gdb_length(component: bytes) -> int:

@@ -1,38 +1,19 @@
 """Which image slot the board boots: the boot slot byte, a missing slot file, and the
 fallback to the other slot after a CRC failure or a file without a bootable component."""
 
-import hashlib
-
 import pytest
 
 import harness
 
 
-def slot_image(tag: str, **kwargs) -> bytes:
-    """An application image whose unpacked tree carries home/bin/tag with TAG, so the test
-    can tell which image the application starter got."""
-    files = dict(harness.DEFAULT_APP_FILES)
-    files["home/bin/tag"] = tag
-    return harness.application_image(files, **kwargs)
-
-
 def started_tag(run: harness.PowerOn) -> str | None:
-    entry = run.events.tree().get("/tmp/home/bin/tag")
-    for tag in ("slot1", "slot2"):
-        if entry and entry.md5 == hashlib.md5(tag.encode()).hexdigest():
-            return tag
-    return None
-
-
-def corrupt(image: bytes) -> bytes:
-    """The image with one payload byte changed: its CRC no longer matches."""
-    return image[:-1] + bytes([image[-1] ^ 0x01])
+    return harness.started_tag(run, ("slot1", "slot2"))
 
 
 @pytest.fixture
 def two_slots(board):
-    board.write_slot(1, slot_image("slot1"))
-    board.write_slot(2, slot_image("slot2"))
+    board.write_slot(1, harness.tagged_image("slot1"))
+    board.write_slot(2, harness.tagged_image("slot2"))
     return board
 
 
@@ -51,7 +32,7 @@ def test_boot_slot_byte_chooses_the_first_slot(two_slots, byte, first, second):
 @pytest.mark.parametrize("chosen, present", [(1, 2), (2, 1)])
 def test_missing_slot_file_boots_the_other_slot_in_the_same_attempt(board, chosen, present):
     board.boot_slot = chosen
-    board.write_slot(present, slot_image(f"slot{present}"))
+    board.write_slot(present, harness.tagged_image(f"slot{present}"))
     run = board.boot()
     assert run.application_started, run.output
     assert (f"Failed to open Application image {chosen}. Trying image {present}."
@@ -66,7 +47,7 @@ def test_missing_slot_file_boots_the_other_slot_in_the_same_attempt(board, chose
 def test_crc_failure_in_the_chosen_slot_boots_the_other(two_slots, chosen):
     other = 3 - chosen
     two_slots.boot_slot = chosen
-    two_slots.write_slot(chosen, corrupt(two_slots.read_slot(chosen)))
+    two_slots.write_slot(chosen, harness.corrupt(two_slots.read_slot(chosen)))
     console = two_slots.power_on()
     console.expect_exact(f"Booting image '{chosen}'")
     console.expect_exact(f"Image{chosen} CRC failed, trying Image{other} now.")
@@ -97,7 +78,7 @@ def test_slot_without_bootable_component_boots_the_other(two_slots):
     pytest.param(lambda: harness.component(b"u" * 9, type="uboot"), id="format-1 uboot"),
 ])
 def test_components_before_the_application_are_skipped(board, before):
-    board.write_slot(1, harness.package(before(), slot_image("slot1", format=3)))
+    board.write_slot(1, harness.package(before(), harness.tagged_image("slot1", format=3)))
     run = board.boot()
     assert run.application_started, run.output
     assert started_tag(run) == "slot1"
@@ -106,7 +87,7 @@ def test_components_before_the_application_are_skipped(board, before):
 def test_zero_size_component_cannot_stall_the_search(two_slots):
     # A format-2 header whose header length and payload length are both 0.
     header = bytes(4) + bytes(4) + (0x835A514B).to_bytes(4, "big") + bytes(12)
-    two_slots.write_slot(1, header + slot_image("slot1"))
+    two_slots.write_slot(1, header + harness.tagged_image("slot1"))
     run = two_slots.boot(timeout=30)
     assert run.application_started, run.output
     assert "Image has invalid header 0x35a514b. (0x65a514b)" in run.output

@@ -10,9 +10,9 @@ import pytest
 
 import harness
 
-APP = "/tmp/home/bin/mp.elf.strip"
+APP = harness.APP
 DUMA = "libduma.so.0.0.0"
-GDB_MISSING = "**** GDB mode selected but GDB not available. Please install GDB image ***"
+GDB_MISSING = harness.GDB_MISSING
 
 
 def boot_with(board, *env, files=None, type="application"):

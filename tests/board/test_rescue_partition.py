@@ -11,24 +11,14 @@ import harness
 PROMPT = "Install recovery image as image 1 or 2 (hit return to just boot image): "
 
 
-def tagged_image(tag: str, type: str = "application") -> bytes:
-    files = dict(harness.DEFAULT_APP_FILES)
-    files["home/bin/tag"] = tag
-    return harness.application_image(files, type=type)
-
-
 def started_tag(run) -> str | None:
-    entry = run.events.tree().get("/tmp/home/bin/tag")
-    for tag in ("slot1", "recovery"):
-        if entry and entry.md5 == hashlib.md5(tag.encode()).hexdigest():
-            return tag
-    return None
+    return harness.started_tag(run, ("slot1", "recovery"))
 
 
 @pytest.fixture
 def diags_board(board):
     board.set_env("diagnostics=diags")
-    board.write_slot(1, tagged_image("slot1"))
+    board.write_slot(1, harness.tagged_image("slot1"))
     board.boot_slot = 1
     board.booted_image = 0
     return board
@@ -52,7 +42,7 @@ def test_diagnostics_image_boots_from_the_rescue_partition(diags_board):
 
 @pytest.mark.parametrize("answer", ["1", "2"])
 def test_recovery_image_installed_into_the_chosen_slot(diags_board, answer):
-    recovery = tagged_image("recovery")
+    recovery = harness.tagged_image("recovery")
     diags_board.flash_write("rescue", recovery)
     slot = int(answer)
     console = diags_board.power_on(timeout=30)
@@ -75,7 +65,7 @@ def test_recovery_image_installed_into_the_chosen_slot(diags_board, answer):
 
 
 def test_enter_boots_the_recovery_image_without_installing_it(diags_board):
-    diags_board.flash_write("rescue", tagged_image("recovery"))
+    diags_board.flash_write("rescue", harness.tagged_image("recovery"))
     slot1 = diags_board.read_slot(1)
     console = diags_board.power_on(timeout=30)
     console.expect_exact(PROMPT)
@@ -92,7 +82,7 @@ def test_enter_boots_the_recovery_image_without_installing_it(diags_board):
 
 
 def test_end_of_input_at_the_question_boots_without_touching_the_board(diags_board):
-    diags_board.flash_write("rescue", tagged_image("recovery"))
+    diags_board.flash_write("rescue", harness.tagged_image("recovery"))
     console = diags_board.power_on(timeout=30)
     console.expect_exact(PROMPT)
     console.child.sendeof()
@@ -101,10 +91,6 @@ def test_end_of_input_at_the_question_boots_without_touching_the_board(diags_boa
     assert started_tag(run) == "recovery"
     assert diags_board.booted_image == 0
     assert diags_board.read_slot(2) is None
-
-
-def corrupt(image: bytes) -> bytes:
-    return image[:-1] + bytes([image[-1] ^ 0x01])
 
 
 def oversized_header() -> bytes:
@@ -116,7 +102,7 @@ def oversized_header() -> bytes:
     pytest.param(None, "Image not found... ", id="erased partition"),
     pytest.param(lambda: harness.component(b"k" * 100, type="kernel"), "Image not found... ",
                  id="kernel component"),
-    pytest.param(lambda: corrupt(tagged_image("recovery")), "Image CRC failed. Quitting",
+    pytest.param(lambda: harness.corrupt(harness.tagged_image("recovery")), "Image CRC failed. Quitting",
                  id="CRC error"),
     pytest.param(oversized_header, "Image CRC failed. Quitting", id="length beyond the partition"),
 ])
