@@ -283,8 +283,46 @@ void units_karatsuba(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n
     combineMiddle(r, h, t + n, sign);
 }
 
+namespace {
+
+// The Karatsuba square for a size known at compile time (the RSA sizes): the combination
+// and difference loops then have constant bounds, and the compiler unrolls the small ones.
+template <size_t N>
+void karatsubaSquareFixed(uint32_t *r, const uint32_t *a, uint32_t *t)
+{
+    if constexpr (N == KERNEL_UNITS) {
+        units_sqr8(r, a);
+    } else {
+        constexpr size_t H = N / 2;
+        karatsubaSquareFixed<H>(r, a, t);
+        karatsubaSquareFixed<H>(r + N, a + H, t);
+        // middle term 2*a_lo*a_hi = lo + hi - (a_lo - a_hi)^2
+        int ca = absDifference(t, a, a + H, H);
+        if (ca != 0) {
+            karatsubaSquareFixed<H>(t + N, t, t + 2 * N);
+            combineMiddle<-1>(r, H, t + N);
+        } else {
+            combineMiddle<0>(r, H, t + N);
+        }
+    }
+}
+
+} // namespace
+
 void units_karatsubaSquare(uint32_t *r, const uint32_t *a, size_t n, uint32_t *t)
 {
+    switch (n) {
+    case 16:
+        return karatsubaSquareFixed<16>(r, a, t);
+    case 32:
+        return karatsubaSquareFixed<32>(r, a, t);
+    case 64:
+        return karatsubaSquareFixed<64>(r, a, t);
+    case 128:
+        return karatsubaSquareFixed<128>(r, a, t);
+    default:
+        break;
+    }
     if (n == KERNEL_UNITS) {
         units_sqr8(r, a);
         return;

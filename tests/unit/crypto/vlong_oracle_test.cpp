@@ -178,15 +178,24 @@ TEST(VlongOracle, MultiplyAndSquareMatchOnEveryPath)
 
 TEST(VlongOracle, KaratsubaAgreesWithSchoolbookIncludingAllOnesOperands)
 {
-    // All-ones operands maximise every carry of the Karatsuba combination step.
-    for (uint32_t n : {16u, 32u, 64u, 128u}) {
+    // All-ones operands maximise every carry of the Karatsuba combination step. The RSA sizes
+    // up to 128 units have their own fixed-size square; 256 takes the general recursion.
+    for (uint32_t n : {16u, 32u, 64u, 128u, 256u}) {
         std::vector<uint32_t> a(n, 0xFFFFFFFFu), b(n, 0xFFFFFFFFu), viaKaratsuba(2 * n), viaSchool(2 * n);
         std::vector<uint32_t> scratch(4 * n);
-        for (int variant = 0; variant < 3; ++variant) {
+        Rng rng(n);
+        for (int variant = 0; variant < 5; ++variant) {
             if (variant == 1)
                 a[n / 2] = 0; // halves differ in one unit
             if (variant == 2)
                 b[0] = 1;
+            if (variant >= 3) // random operands, with low half below the high half and above it
+                for (uint32_t i = 0; i < n; ++i) {
+                    a[i] = rng.unit();
+                    b[i] = rng.unit();
+                }
+            if (variant == 4)
+                std::swap(a[n / 2 - 1], a[n - 1]);
             units_karatsuba(viaKaratsuba.data(), a.data(), b.data(), n, scratch.data());
             units_mulLow(viaSchool.data(), a.data(), n, b.data(), n, 2 * n);
             EXPECT_EQ(viaSchool, viaKaratsuba) << n << " units, variant " << variant;
