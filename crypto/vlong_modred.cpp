@@ -74,7 +74,15 @@ MSTATUS VLONG_barrettMultiply(VLONG *result, const VLONG *a, const VLONG *b, con
     uint32_t *q2 = work.v->units;
     uint32_t *r2 = q2 + highUnits;
     uint32_t *r = r2 + (k + 1);
-    units_mulHigh(q2, q1, q1n, mu->units, mu->used, k - 1);
+    if (mu->used == k + 1 && mu->units[k] == 1) {
+        // mu = b^k + mu' whenever the top bit of n is set (every RSA modulus of a whole number
+        // of units): q1 * b^k is then added at column k instead of multiplied as a row.
+        units_mulHigh(q2, q1, q1n, mu->units, k, k - 1); // q1n + 1 units
+        q2[q1n + 1] = 0;
+        q2[q1n + 1] += units_add(q2 + 1, q2 + 1, q1, q1n);
+    } else {
+        units_mulHigh(q2, q1, q1n, mu->units, mu->used, k - 1);
+    }
     const uint32_t *q3 = q2 + 2; // columns k+1 and up
     size_t q3n = highUnits > 2 ? highUnits - 2 : 0;
     while (q3n && q3[q3n - 1] == 0)

@@ -370,6 +370,40 @@ TEST(VlongOracle, BarrettMultiplyMatchesForReducedAndOversizedOperands)
     }
 }
 
+TEST(VlongOracle, BarrettMultiplyMatchesWithAndWithoutTheTopBitOfN)
+{
+    // A modulus with its top bit set has mu = b^k + mu', whose top row is added rather than
+    // multiplied; one without it takes the plain product. Both must agree with the oracle,
+    // including the largest operands (n - 1) where every carry is live.
+    Rng rng(10);
+    BnCtx bc;
+    for (uint32_t k : {1u, 2u, 9u, 64u, 128u}) {
+        for (int top = 0; top < 2; ++top) {
+            Vl n(rng.value(k)), mu;
+            uint32_t t = VLONG_getUnit(n, k - 1);
+            ASSERT_EQ(OK, VLONG_setUnit(n, k - 1, top ? (t | 0x80000000u) : ((t >> 1) | 1u)));
+            ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
+            EXPECT_EQ(top == 1, VLONG_getUnit(mu, k) == 1) << "top unit of mu";
+            BnPtr N = toBn(n);
+            for (int round = 0; round < 6; ++round) {
+                Vl a(rng.value(k)), b(rng.value(k)), r;
+                if (round == 0) {
+                    ASSERT_EQ(OK, VLONG_makeCopy(n, a.out(), nullptr));
+                    ASSERT_EQ(OK, VLONG_decrement(a));
+                    ASSERT_EQ(OK, VLONG_makeCopy(a, b.out(), nullptr));
+                }
+                ASSERT_EQ(OK, vlong_reduce(a, n, nullptr));
+                ASSERT_EQ(OK, vlong_reduce(b, n, nullptr));
+                BnPtr A = toBn(a), B = toBn(b), want = newBn();
+                BN_mod_mul(want.get(), A.get(), B.get(), N.get(), bc.ctx);
+                ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
+                ASSERT_EQ(OK, VLONG_barrettMultiply(r, a, b, n, mu, nullptr));
+                EXPECT_SAME(r, want.get()) << k << " units, top bit " << top << ", round " << round;
+            }
+        }
+    }
+}
+
 TEST(VlongOracle, BarrettMultiplyWithAFarTooSmallMuStillEnds)
 {
     // mu = 1 leaves q3 at zero, so r is far above n: the correction must not run for up to
