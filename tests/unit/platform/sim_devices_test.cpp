@@ -95,13 +95,19 @@ TEST_F(SimDevicesTest, OnlyBoardDevicePathsOpen)
 TEST_F(SimDevicesTest, EraseTakesOnlyWholeAlignedBlocksInside)
 {
     int fd = open_device("/dev/mtd-devicetree"); // 0x40000, two blocks
-    write_partition("devicetree", test_pattern(0x40000, 4));
+    const Bytes old_contents = test_pattern(0x40000, 4);
+    write_partition("devicetree", old_contents);
+    // An erase sets only its own blocks to FF.
+    ASSERT_EQ(0, erase(fd, 0x20000, 0x20000));
+    Bytes expected = old_contents;
+    std::fill(expected.begin() + 0x20000, expected.end(), 0xFF);
+    EXPECT_EQ(expected, read_partition("devicetree"));
     const struct {
         uint32_t start;
         uint32_t length;
         int error;
     } cases[] = {
-        {0, 0x20000, 0},           {0x20000, 0x20000, 0},     {0, 0x40000, 0},
+        {0, 0x20000, 0},           {0, 0x40000, 0},
         {0x1000, 0x20000, EINVAL}, {0, 0x1000, EINVAL},       {0, 0, EINVAL},
         {0x40000, 0x20000, EINVAL}, {0x20000, 0x40000, EINVAL},
         {0xFFFE0000, 0x40000, EINVAL}, // start + length wraps in 32 bits
@@ -112,17 +118,6 @@ TEST_F(SimDevicesTest, EraseTakesOnlyWholeAlignedBlocksInside)
         EXPECT_EQ(c.error, errno) << std::hex << c.start << "+" << c.length;
     }
     EXPECT_EQ(Bytes(0x40000, 0xFF), read_partition("devicetree"));
-}
-
-TEST_F(SimDevicesTest, EraseSetsOnlyItsBlocksToFF)
-{
-    Bytes old_contents = test_pattern(0x40000, 4);
-    write_partition("devicetree", old_contents);
-    int fd = open_device("/dev/mtd-devicetree");
-    ASSERT_EQ(0, erase(fd, 0x20000, 0x20000));
-    Bytes expected = old_contents;
-    std::fill(expected.begin() + 0x20000, expected.end(), 0xFF);
-    EXPECT_EQ(expected, read_partition("devicetree"));
 }
 
 TEST_F(SimDevicesTest, WritesClearBitsOnlyAndCountUnerasedWrites)
@@ -249,23 +244,16 @@ TEST_F(SimDevicesTest, LogLinesGoToDevicesLog)
     EXPECT_EQ(250u, sim_events()[1].length);
 }
 
-TEST_F(SimDevicesTest, RawPartitionFilesRoundTrip)
+// Writing a raw file into a partition (the round trip is the board tests' flash case):
+// unknown partitions and files larger than the partition are refused.
+TEST_F(SimDevicesTest, RawPartitionFileThatCannotFitIsRefused)
 {
     std::string image = dir_ + "/image.bin";
-    Bytes bytes = test_pattern(1000, 8);
-    std::ofstream(image, std::ios::binary)
-        .write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    write_partition("uboot", test_pattern(0x3000, 2)); // older, longer contents go away
-    ASSERT_EQ(0, sim_flash_write_file(dir_.c_str(), "uboot", image.c_str()));
-    Bytes now = read_partition("uboot");
-    ASSERT_EQ(0x80000u, now.size());
-    EXPECT_TRUE(std::equal(bytes.begin(), bytes.end(), now.begin()));
-    EXPECT_TRUE(std::all_of(now.begin() + 1000, now.end(), [](uint8_t b) { return b == 0xFF; }));
-
+    std::ofstream(image, std::ios::binary) << std::string(1000, 'x');
     EXPECT_EQ(-1, sim_flash_write_file(dir_.c_str(), "user", image.c_str()));
+    EXPECT_EQ(0, sim_flash_write_file(dir_.c_str(), "uboot", image.c_str()));
     add_conf("mtd uboot 0x200 0x200");
-    EXPECT_EQ(-1, sim_flash_write_file(dir_.c_str(), "uboot", image.c_str()))
-        << "a file larger than the partition does not fit";
+    EXPECT_EQ(-1, sim_flash_write_file(dir_.c_str(), "uboot", image.c_str()));
 }
 
 } // namespace
