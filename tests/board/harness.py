@@ -322,21 +322,12 @@ class Console:
         return self._log.getvalue()
 
     def expect(self, pattern, timeout: float | None = -1):
-        """Waits for a regular expression (or a list of them); returns the index matched.
-        The text before and at the match is in .before and .after."""
+        """Waits for a regular expression (or a list of them); returns the index matched."""
         return self.child.expect(pattern, timeout=timeout)
 
     def expect_exact(self, text, timeout: float | None = -1):
         """Waits for literal text (or a list of texts); returns the index matched."""
         return self.child.expect_exact(text, timeout=timeout)
-
-    @property
-    def before(self):
-        return self.child.before
-
-    @property
-    def after(self):
-        return self.child.after
 
     def send(self, text) -> None:
         """Types TEXT without Enter (single keys for the menus)."""

@@ -9,6 +9,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -29,37 +30,36 @@ MSTATUS generate(CtrDrbgState *s, std::vector<uint8_t> &out, const std::vector<u
                              addl.empty() ? nullptr : addl.data(), static_cast<uint32_t>(addl.size()));
 }
 
-// First records of the CAVP files, written in so that they also run on the target.
-TEST(CtrDrbgKnownAnswers, InstantiateGenerateTwice)
-{
-    CtrDrbgState s;
-    ASSERT_EQ(instantiate(&s, from_hex("df5d73faa468649edda33b5cca79b0b05600419ccb7a879ddfec9db32e"
-                                       "e494e5531b51de16a30f769262474c73bec010")),
-              OK);
-    EXPECT_EQ(s.reseedCounter, 1u);
-    std::vector<uint8_t> out(64);
-    ASSERT_EQ(generate(&s, out), OK);
-    ASSERT_EQ(generate(&s, out), OK);
-    EXPECT_EQ(to_hex(out), "d1c07cd95af8a7f11012c84ce48bb8cb87189e99d40fccb1771c619bdf82ab2280b1dc2f"
-                           "2581f39164f7ac0c510494b3a43c41b7db17514c87b107ae793e01c5");
-    EXPECT_EQ(s.reseedCounter, 3u);
-}
-
+// First records of the CAVP files (no reseed; reseed between instantiate and generate),
+// written in so that they also run on the target.
 TEST(CtrDrbgKnownAnswers, InstantiateReseedGenerateTwice)
 {
-    CtrDrbgState s;
-    ASSERT_EQ(instantiate(&s, from_hex("e4bc23c5089a19d86f4119cb3fa08c0a4991e0a1def17e101e4c14d9c3"
-                                       "23460a7c2fb58e0b086c6c57b55f56cae25bad")),
-              OK);
-    auto reseed = from_hex("fd85a836bba85019881e8c6bad23c9061adc75477659acaea8e4a01dfe07a1832dad1c1"
-                           "36f59d70f8653a5dc118663d6");
-    ASSERT_EQ(CTR_DRBG_reseed(&s, reseed.data(), SEEDLEN, nullptr, 0), OK);
-    EXPECT_EQ(s.reseedCounter, 1u);
-    std::vector<uint8_t> out(64);
-    ASSERT_EQ(generate(&s, out), OK);
-    ASSERT_EQ(generate(&s, out), OK);
-    EXPECT_EQ(to_hex(out), "b2cb8905c05e5950ca31895096be29ea3d5a3b82b269495554eb80fe07de43e193b9e7c3"
-                           "ece73b80e062b1c1f68202fbb1c52a040ea2478864295282234aaada");
+    const struct {
+        const char *entropy, *reseed, *returned; // reseed "": none
+    } cases[] = {
+        {"df5d73faa468649edda33b5cca79b0b05600419ccb7a879ddfec9db32ee494e5531b51de16a30f769262474c73bec010",
+         "",
+         "d1c07cd95af8a7f11012c84ce48bb8cb87189e99d40fccb1771c619bdf82ab2280b1dc2f"
+         "2581f39164f7ac0c510494b3a43c41b7db17514c87b107ae793e01c5"},
+        {"e4bc23c5089a19d86f4119cb3fa08c0a4991e0a1def17e101e4c14d9c323460a7c2fb58e0b086c6c57b55f56cae25bad",
+         "fd85a836bba85019881e8c6bad23c9061adc75477659acaea8e4a01dfe07a1832dad1c136f59d70f8653a5dc118663d6",
+         "b2cb8905c05e5950ca31895096be29ea3d5a3b82b269495554eb80fe07de43e193b9e7c3"
+         "ece73b80e062b1c1f68202fbb1c52a040ea2478864295282234aaada"},
+    };
+    for (const auto &c : cases) {
+        CtrDrbgState s;
+        ASSERT_EQ(instantiate(&s, from_hex(c.entropy)), OK);
+        EXPECT_EQ(s.reseedCounter, 1u);
+        if (*c.reseed) {
+            ASSERT_EQ(CTR_DRBG_reseed(&s, from_hex(c.reseed).data(), SEEDLEN, nullptr, 0), OK);
+            EXPECT_EQ(s.reseedCounter, 1u);
+        }
+        std::vector<uint8_t> out(64);
+        ASSERT_EQ(generate(&s, out), OK);
+        ASSERT_EQ(generate(&s, out), OK);
+        EXPECT_EQ(to_hex(out), c.returned);
+        EXPECT_EQ(s.reseedCounter, 3u);
+    }
 }
 
 // Runs every "[AES-256 no df]" record of one file, with personalisation strings and
@@ -93,20 +93,15 @@ int run_cavp_file(const std::string &variant, bool with_reseed)
     return checked;
 }
 
-TEST(CtrDrbgCavp, NoReseed)
+TEST(CtrDrbgCavp, NoReseedAndReseedBeforeGenerate)
 {
-    int checked = run_cavp_file("no_reseed", false);
-    if (checked < 0)
-        GTEST_SKIP() << "drbg vectors absent";
-    EXPECT_EQ(checked, 240);
-}
-
-TEST(CtrDrbgCavp, ReseedBeforeGenerate)
-{
-    int checked = run_cavp_file("pr_false", true);
-    if (checked < 0)
-        GTEST_SKIP() << "drbg vectors absent";
-    EXPECT_EQ(checked, 240);
+    const std::pair<const char *, bool> files[] = {{"no_reseed", false}, {"pr_false", true}};
+    for (const auto &[variant, with_reseed] : files) {
+        int checked = run_cavp_file(variant, with_reseed);
+        if (checked < 0)
+            GTEST_SKIP() << "drbg vectors absent";
+        EXPECT_EQ(checked, 240) << variant;
+    }
 }
 
 struct InstantiateCase {
