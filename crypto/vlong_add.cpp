@@ -9,7 +9,15 @@
 uint32_t units_add(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n)
 {
     uint64_t carry = 0;
-    for (size_t i = 0; i < n; ++i) {
+    size_t i = 0;
+    for (; i + 2 <= n; i += 2) { // two units a step: half the loop overhead
+        carry += uint64_t(a[i]) + b[i];
+        r[i] = uint32_t(carry);
+        carry = (carry >> 32) + a[i + 1] + b[i + 1];
+        r[i + 1] = uint32_t(carry);
+        carry >>= 32;
+    }
+    if (i < n) {
         carry += uint64_t(a[i]) + b[i];
         r[i] = uint32_t(carry);
         carry >>= 32;
@@ -20,7 +28,15 @@ uint32_t units_add(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n)
 uint32_t units_sub(uint32_t *r, const uint32_t *a, const uint32_t *b, size_t n)
 {
     uint64_t borrow = 0;
-    for (size_t i = 0; i < n; ++i) {
+    size_t i = 0;
+    for (; i + 2 <= n; i += 2) { // two units a step: half the loop overhead
+        uint64_t d = uint64_t(a[i]) - b[i] - borrow;
+        r[i] = uint32_t(d);
+        d = uint64_t(a[i + 1]) - b[i + 1] - (d >> 63);
+        r[i + 1] = uint32_t(d);
+        borrow = d >> 63;
+    }
+    if (i < n) {
         uint64_t d = uint64_t(a[i]) - b[i] - borrow;
         r[i] = uint32_t(d);
         borrow = d >> 63;

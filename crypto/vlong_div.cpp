@@ -57,7 +57,17 @@ uint32_t units_divide(uint32_t *q, uint32_t *u, size_t m, uint32_t *v, size_t n)
         // b because qhat * v[i] + carry <= (b - 1)^2 + (b - 1).
         uint64_t carry = 0;
         uint32_t *uj = u + j;
-        for (size_t i = 0; i < n; ++i) {
+        size_t i = 0;
+        for (; i + 2 <= n; i += 2) {
+            uint64_t p0 = qhat * v[i] + carry;
+            uint32_t low0 = uint32_t(p0), unit0 = uj[i];
+            uj[i] = unit0 - low0;
+            uint64_t p1 = qhat * v[i + 1] + (p0 >> 32) + (unit0 < low0);
+            uint32_t low1 = uint32_t(p1), unit1 = uj[i + 1];
+            uj[i + 1] = unit1 - low1;
+            carry = (p1 >> 32) + (unit1 < low1);
+        }
+        if (i < n) {
             uint64_t p = qhat * v[i] + carry;
             uint32_t low = uint32_t(p), unit = uj[i];
             uj[i] = unit - low;
