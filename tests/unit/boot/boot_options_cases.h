@@ -121,7 +121,9 @@ inline std::vector<std::string> filler_up_to(size_t at)
         size_t size = left > 200 ? 200 : left;
         if (left - size != 0 && left - size < 5)
             size -= 5; // leave room for one more minimal entry
-        std::string e = "f" + std::to_string(entries.size()) + "=";
+        std::string e = "f";
+        e += std::to_string(entries.size());
+        e += '=';
         e.resize(size - 1, 'x');
         entries.push_back(e);
         pos += size;

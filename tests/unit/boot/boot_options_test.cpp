@@ -9,6 +9,7 @@
 
 #include "platform/sim/sim_board.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -17,13 +18,17 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes environment(const std::vector<std::string> &entries, const char *checksum = "\x12\x34\x56\x78")
 {
-    Bytes env(checksum, checksum + 4);
+    // Entries are laid into a zeroed area, each followed by its NUL.
+    size_t size = 4 + 1;
+    for (const std::string &e : entries)
+        size += e.size() + 1;
+    Bytes env(std::max<size_t>(size, 0x2000), 0x00);
+    std::memcpy(env.data(), checksum, 4);
+    size_t at = 4;
     for (const std::string &e : entries) {
-        env.insert(env.end(), e.begin(), e.end());
-        env.push_back(0);
+        std::memcpy(env.data() + at, e.data(), e.size());
+        at += e.size() + 1;
     }
-    env.push_back(0);
-    env.resize(0x2000, 0x00);
     return env;
 }
 
