@@ -14,30 +14,30 @@ bool fail(const char **error, const char *reason)
     return false;
 }
 
-bool header_length(const ComponentSpec &spec, uint32_t *out, const char **error)
+bool header_length(const ComponentPlan &plan, uint32_t *out, const char **error)
 {
     uint32_t minimum = 16;
-    if (spec.format == 2)
+    if (plan.format == 2)
         minimum = 20;
-    if (spec.format == 3) {
+    if (plan.format == 3) {
         minimum = 24;
-        for (const auto &record : spec.records) {
+        for (const auto &record : plan.records) {
             if (record.value.size() > 0xFFFF - IMAGE_RECORD_HEADER_SIZE)
                 return fail(error, "record value too long");
             minimum += static_cast<uint32_t>(IMAGE_RECORD_HEADER_SIZE + record.value.size());
         }
-    } else if (!spec.records.empty()) {
+    } else if (!plan.records.empty()) {
         return fail(error, "records need format 3");
     }
-    if (spec.format < 1 || spec.format > 3)
+    if (plan.format < 1 || plan.format > 3)
         return fail(error, "format must be 1, 2 or 3");
-    uint32_t h = spec.header_len ? spec.header_len : minimum;
-    if (spec.format == 1 && h != 16)
+    uint32_t h = plan.header_len ? plan.header_len : minimum;
+    if (plan.format == 1 && h != 16)
         return fail(error, "format 1 has a 16-byte header");
     if (h < minimum)
         return fail(error, "header length too small for the format and its records");
     // Spare room in a format-3 record area must still be a well-formed record.
-    if (spec.format == 3 && h > minimum && h - minimum < IMAGE_RECORD_HEADER_SIZE)
+    if (plan.format == 3 && h > minimum && h - minimum < IMAGE_RECORD_HEADER_SIZE)
         return fail(error, "format 3 header padding needs at least 6 bytes");
     if (h > 0xFFFF)
         return fail(error, "header length beyond 16 bits");
@@ -55,11 +55,11 @@ void put_record(uint8_t *p, uint16_t type, uint16_t length, const std::vector<ui
 
 } // namespace
 
-std::vector<uint8_t> image_build_component(const ComponentSpec &spec, const std::vector<uint8_t> &payload,
+std::vector<uint8_t> image_build_component(const ComponentPlan &plan, const std::vector<uint8_t> &payload,
                                            const char **error)
 {
     uint32_t h = 0;
-    if (!header_length(spec, &h, error))
+    if (!header_length(plan, &h, error))
         return {};
     const uint64_t total = uint64_t{h} + payload.size();
     if (total > UINT32_MAX) {
@@ -68,19 +68,19 @@ std::vector<uint8_t> image_build_component(const ComponentSpec &spec, const std:
     }
     std::vector<uint8_t> out(total, 0);
     uint8_t *p = out.data();
-    uint32_t magic = spec.type;
-    if (spec.format == 2 || spec.format2_flag)
+    uint32_t magic = plan.type;
+    if (plan.format == 2 || plan.format2_flag)
         magic |= IMAGE_FORMAT2_FLAG;
     // len counts everything after the basic header, except in format 2 where it is P.
-    const uint32_t len = spec.format == 2 ? static_cast<uint32_t>(payload.size()) : static_cast<uint32_t>(total - 16);
-    image_write_header(image_header{0, len, magic, spec.id}, p);
-    if (spec.format == 2) {
+    const uint32_t len = plan.format == 2 ? static_cast<uint32_t>(payload.size()) : static_cast<uint32_t>(total - 16);
+    image_write_header(image_header{0, len, magic, plan.id}, p);
+    if (plan.format == 2) {
         store_be16(p + 18, static_cast<uint16_t>(h));
-    } else if (spec.format == 3) {
+    } else if (plan.format == 3) {
         store_be32(p + 16, IMAGE_HDR3_TAG);
         store_be16(p + 22, static_cast<uint16_t>(h));
         uint32_t offset = 24;
-        for (const auto &record : spec.records) {
+        for (const auto &record : plan.records) {
             auto length = static_cast<uint16_t>(IMAGE_RECORD_HEADER_SIZE + record.value.size());
             put_record(p + offset, record.type, length, record.value);
             offset += length;

@@ -11,7 +11,7 @@ struct ComponentRecord {
     std::vector<uint8_t> value;
 };
 
-struct ComponentSpec {
+struct ComponentPlan {
     uint32_t type = 0;       // one of the image_type values (or any value, for tests)
     uint32_t id = 0;         // version word
     uint32_t format = 1;     // 1, 2 or 3
@@ -20,10 +20,10 @@ struct ComponentSpec {
     std::vector<ComponentRecord> records; // format 3 only
 };
 
-// Returns the component, or an empty vector when the spec cannot be encoded (header length
+// Returns the component, or an empty vector when the plan cannot be encoded (header length
 // too small for the format or its records, beyond 16 bits, a record value over 65529 bytes,
 // records outside format 3, or a total beyond 32 bits). `error` receives a reason.
-std::vector<uint8_t> image_build_component(const ComponentSpec &spec, const std::vector<uint8_t> &payload,
+std::vector<uint8_t> image_build_component(const ComponentPlan &plan, const std::vector<uint8_t> &payload,
                                            const char **error = nullptr);
 
 // Recomputes and stores the CRC word of a component held in memory.

@@ -147,7 +147,7 @@ int cmd_create(int argc, char **argv)
                   "--header-size sets H (format 2: at least 20; format 3: at least 24 plus the records).");
         return 0;
     }
-    ComponentSpec spec;
+    ComponentPlan plan;
     const char *out = nullptr, *payload_path = nullptr;
     bool have_type = false, have_version = false, have_format = false;
     for (int i = 0; i < argc; i++) {
@@ -163,21 +163,21 @@ int cmd_create(int argc, char **argv)
             have_type = false;
             for (const auto &t : TYPES)
                 if (!std::strcmp(value, t.word)) {
-                    spec.type = t.type;
+                    plan.type = t.type;
                     have_type = true;
                 }
             if (!have_type)
                 return fail("unknown type '%s' (application, uboot, kernel, rfs, dft, diags)", value);
         } else if (arg == "--version") {
-            if (!image_parse_version(value, &spec.id))
+            if (!image_parse_version(value, &plan.id))
                 return fail("version '%s' is not a.b.c.d with numbers 0 to 255", value);
             have_version = true;
         } else if (arg == "--format") {
-            if (!parse_number(value, &spec.format) || spec.format < 1 || spec.format > 3)
+            if (!parse_number(value, &plan.format) || plan.format < 1 || plan.format > 3)
                 return fail("format '%s' is not 1, 2 or 3", value);
             have_format = true;
         } else if (arg == "--header-size") {
-            if (!parse_number(value, &spec.header_len) || spec.header_len == 0)
+            if (!parse_number(value, &plan.header_len) || plan.header_len == 0)
                 return fail("header size '%s' is not a positive number", value);
         } else if (arg == "--record") {
             const char *eq = std::strchr(value, '=');
@@ -187,7 +187,7 @@ int cmd_create(int argc, char **argv)
             ComponentRecord record{static_cast<uint16_t>(type), {}};
             if (!read_file(eq + 1, &record.value))
                 return fail("cannot read record file '%s': %s", eq + 1, std::strerror(errno));
-            spec.records.push_back(std::move(record));
+            plan.records.push_back(std::move(record));
         } else if (arg == "-o") {
             out = value;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -204,7 +204,7 @@ int cmd_create(int argc, char **argv)
     if (!read_file(payload_path, &payload))
         return fail("cannot read payload '%s': %s", payload_path, std::strerror(errno));
     const char *why = "";
-    Bytes component = image_build_component(spec, payload, &why);
+    Bytes component = image_build_component(plan, payload, &why);
     if (component.empty())
         return fail("cannot make the component: %s", why);
     if (!write_file(out, component.data(), component.size()))

@@ -126,8 +126,8 @@ def tarball(files: dict) -> bytes:
             info.mode = 0o755
             info.mtime = 1_000_000_000
             archive.addfile(info)
-        for path, spec in files.items():
-            data, mode = spec if isinstance(spec, tuple) else (spec, 0o644)
+        for path, entry in files.items():
+            data, mode = entry if isinstance(entry, tuple) else (entry, 0o644)
             if isinstance(data, str):
                 data = data.encode()
             info = tarfile.TarInfo(path.strip("/"))

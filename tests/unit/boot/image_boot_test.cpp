@@ -18,16 +18,16 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes component(uint32_t type, uint32_t format, size_t payload_size, uint32_t header_len = 0)
 {
-    ComponentSpec spec;
-    spec.type = type;
-    spec.format = format;
-    spec.header_len = header_len;
+    ComponentPlan plan;
+    plan.type = type;
+    plan.format = format;
+    plan.header_len = header_len;
     if (format == 3)
-        spec.records.push_back({IMAGE_RECORD_SIGNATURE, Bytes(10, 0x5A)});
+        plan.records.push_back({IMAGE_RECORD_SIGNATURE, Bytes(10, 0x5A)});
     Bytes payload(payload_size);
     for (size_t i = 0; i < payload_size; ++i)
         payload[i] = static_cast<uint8_t>(i * 7);
-    Bytes bytes = image_build_component(spec, payload);
+    Bytes bytes = image_build_component(plan, payload);
     EXPECT_FALSE(bytes.empty());
     return bytes;
 }

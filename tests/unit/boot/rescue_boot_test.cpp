@@ -83,9 +83,9 @@ protected:
 
 Bytes diags_component(size_t payload_size)
 {
-    ComponentSpec spec;
-    spec.type = DIAGS;
-    return image_build_component(spec, test_pattern(payload_size, 3));
+    ComponentPlan plan;
+    plan.type = DIAGS;
+    return image_build_component(plan, test_pattern(payload_size, 3));
 }
 
 Bytes header_claiming(uint32_t len, uint32_t magic)

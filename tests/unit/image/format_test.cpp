@@ -25,14 +25,14 @@ std::array<uint8_t, 24> header24(uint32_t len, uint32_t magic, uint32_t word16 =
     return b;
 }
 
-ComponentSpec make_spec(uint32_t type, uint32_t id, uint32_t format, uint32_t header_len = 0)
+ComponentPlan make_plan(uint32_t type, uint32_t id, uint32_t format, uint32_t header_len = 0)
 {
-    ComponentSpec spec;
-    spec.type = type;
-    spec.id = id;
-    spec.format = format;
-    spec.header_len = header_len;
-    return spec;
+    ComponentPlan plan;
+    plan.type = type;
+    plan.id = id;
+    plan.format = format;
+    plan.header_len = header_len;
+    return plan;
 }
 
 image_layout_status check(const std::vector<uint8_t> &c)
@@ -71,7 +71,7 @@ TEST(ImageLayout, ResolvesTheThreeFormats)
 TEST(ImageLayout, Format1PayloadStartingWithTheTagReadsAsFormat3)
 {
     std::vector<uint8_t> payload = {'H', 'D', 'R', '3', 0, 0, 0, 24, 1, 2};
-    auto c = image_build_component(make_spec(APPLICATION, 0, 1), payload);
+    auto c = image_build_component(make_plan(APPLICATION, 0, 1), payload);
     image_layout l = image_get_layout(c.data());
     EXPECT_EQ(3u, l.format);
     EXPECT_EQ(24u, l.header_len);
@@ -107,9 +107,9 @@ TEST(ImageLayout, CheckRejectsEveryInconsistentHeader)
 
 TEST(ImageRecords, WalkFindsTheLastSignatureAndKey)
 {
-    ComponentSpec spec = make_spec(KERNEL, 0x01020304, 3);
-    spec.records = {{3, {1, 1}}, {7, {9}}, {4, {2, 2, 2}}, {3, {5, 5, 5, 5}}};
-    auto c = image_build_component(spec, {0xAA, 0xBB});
+    ComponentPlan plan = make_plan(KERNEL, 0x01020304, 3);
+    plan.records = {{3, {1, 1}}, {7, {9}}, {4, {2, 2, 2}}, {3, {5, 5, 5, 5}}};
+    auto c = image_build_component(plan, {0xAA, 0xBB});
     ASSERT_EQ(IMAGE_LAYOUT_OK, check(c));
     image_record sig, key;
     ASSERT_TRUE(image_find_signature_records(c.data(), image_get_layout(c.data()), &sig, &key));
@@ -123,7 +123,7 @@ TEST(ImageRecords, WalkFindsTheLastSignatureAndKey)
 
 TEST(ImageRecords, EmptyRecordAreaHasNoSignature)
 {
-    auto c = image_build_component(make_spec(KERNEL, 1, 3), {1, 2, 3});
+    auto c = image_build_component(make_plan(KERNEL, 1, 3), {1, 2, 3});
     ASSERT_EQ(24u, image_get_layout(c.data()).header_len);
     ASSERT_EQ(IMAGE_LAYOUT_OK, check(c));
     image_record sig, key;
@@ -134,9 +134,9 @@ TEST(ImageRecords, EmptyRecordAreaHasNoSignature)
 
 TEST(ImageRecords, MalformedRecordAreasAreCorrupt)
 {
-    ComponentSpec spec = make_spec(KERNEL, 1, 3);
-    spec.records = {{3, {1, 2, 3, 4}}};
-    const auto good = image_build_component(spec, {7, 7});
+    ComponentPlan plan = make_plan(KERNEL, 1, 3);
+    plan.records = {{3, {1, 2, 3, 4}}};
+    const auto good = image_build_component(plan, {7, 7});
     ASSERT_EQ(IMAGE_LAYOUT_OK, check(good));
 
     struct Case {
@@ -162,7 +162,7 @@ TEST(ImageBuilder, HeadersOfEachFormatCarryTheRightLengthsAndCrc)
 {
     std::vector<uint8_t> payload(1000, 0x5A);
     for (uint32_t format : {1u, 2u, 3u}) {
-        auto c = image_build_component(make_spec(DIAGS, 0x0A0B0C0D, format), payload);
+        auto c = image_build_component(make_plan(DIAGS, 0x0A0B0C0D, format), payload);
         ASSERT_FALSE(c.empty());
         image_layout l = image_get_layout(c.data());
         EXPECT_EQ(format, l.format);
@@ -173,14 +173,14 @@ TEST(ImageBuilder, HeadersOfEachFormatCarryTheRightLengthsAndCrc)
         EXPECT_EQ(0x0A0B0C0Du, h.id);
     }
     // Padding of a format-3 header is a well-formed record; too little room is refused.
-    ComponentSpec padded = make_spec(RFS, 1, 3, 64);
+    ComponentPlan padded = make_plan(RFS, 1, 3, 64);
     auto c = image_build_component(padded, payload);
     EXPECT_EQ(IMAGE_LAYOUT_OK, check(c));
     EXPECT_EQ(64u, image_get_layout(c.data()).header_len);
     const char *why = nullptr;
-    EXPECT_TRUE(image_build_component(make_spec(RFS, 1, 3, 27), payload, &why).empty());
+    EXPECT_TRUE(image_build_component(make_plan(RFS, 1, 3, 27), payload, &why).empty());
     EXPECT_NE(nullptr, why);
-    EXPECT_TRUE(image_build_component(make_spec(RFS, 1, 1, 20), payload).empty());
+    EXPECT_TRUE(image_build_component(make_plan(RFS, 1, 1, 20), payload).empty());
 }
 
 TEST(ImageVersion, FormatsAndParses)

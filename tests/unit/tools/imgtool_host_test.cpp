@@ -96,10 +96,10 @@ TEST(Imgtool, CreatePackInfoExtractRoundTrip)
 
 TEST(Imgtool, InfoReportsABadCrcAndErasedFlash)
 {
-    ComponentSpec spec;
-    spec.type = DIAGS;
-    spec.id = 0x01000000;
-    auto c = image_build_component(spec, std::vector<uint8_t>(100, 9));
+    ComponentPlan plan;
+    plan.type = DIAGS;
+    plan.id = 0x01000000;
+    auto c = image_build_component(plan, std::vector<uint8_t>(100, 9));
     auto dump = c;
     dump.resize(4096, 0xFF); // a partition holding one component, the rest erased
     write_bytes(scratch("dump"), dump);
@@ -116,12 +116,12 @@ TEST(Imgtool, InfoReportsABadCrcAndErasedFlash)
 
 TEST(Imgtool, MalformedFilesGiveOneLineErrors)
 {
-    ComponentSpec spec;
-    spec.type = KERNEL;
-    spec.format = 3;
-    spec.id = 1;
-    spec.records = {{3, {1, 2, 3, 4}}};
-    const auto good = image_build_component(spec, std::vector<uint8_t>(64, 1));
+    ComponentPlan plan;
+    plan.type = KERNEL;
+    plan.format = 3;
+    plan.id = 1;
+    plan.records = {{3, {1, 2, 3, 4}}};
+    const auto good = image_build_component(plan, std::vector<uint8_t>(64, 1));
 
     struct Case {
         const char *name;
