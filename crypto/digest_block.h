@@ -32,6 +32,20 @@ MSTATUS digest_free(Ctx **ctxRef)
     return OK;
 }
 
+// Counts the bytes (with carry into the high word) and absorbs them; SHA-1 and SHA-2 keep
+// the message length in bytes as a high and a low word.
+template <typename Ctx, uint32_t B, typename Process>
+MSTATUS digest_update(Ctx *ctx, uint8_t (Ctx::*block)[B], const uint8_t *data, uint32_t length, Process process)
+{
+    if (!ctx || !data)
+        return ERR_NULL_POINTER;
+    ctx->bytesLow += length;
+    if (ctx->bytesLow < length)
+        ++ctx->bytesHigh;
+    digest_absorb(ctx->*block, ctx->held, data, length, process);
+    return OK;
+}
+
 // init, one update, final on a local context that is wiped before returning.
 template <typename Ctx>
 MSTATUS digest_one_shot(MSTATUS (*init)(Ctx *), MSTATUS (*update)(Ctx *, const uint8_t *, uint32_t),

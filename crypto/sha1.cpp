@@ -81,14 +81,8 @@ MSTATUS SHA1_initDigest(SHA1Ctx *ctx)
 
 MSTATUS SHA1_updateDigest(SHA1Ctx *ctx, const uint8_t *data, uint32_t length)
 {
-    if (!ctx || !data)
-        return ERR_NULL_POINTER;
-    ctx->bytesLow += length;
-    if (ctx->bytesLow < length)
-        ++ctx->bytesHigh;
-    digest_absorb(ctx->block, ctx->held, data, length,
-                  [ctx](const uint8_t *p, uint32_t n) { sha1_blocks(ctx->state, p, n); });
-    return OK;
+    return digest_update(ctx, &SHA1Ctx::block, data, length,
+                         [ctx](const uint8_t *p, uint32_t n) { sha1_blocks(ctx->state, p, n); });
 }
 
 MSTATUS SHA1_finalDigest(SHA1Ctx *ctx, uint8_t *digest)

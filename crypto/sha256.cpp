@@ -145,14 +145,8 @@ MSTATUS SHA224_initDigest(SHA256Ctx *ctx) { return sha256_init_with(ctx, SHA224_
 
 MSTATUS SHA256_updateDigest(SHA256Ctx *ctx, const uint8_t *data, uint32_t length)
 {
-    if (!ctx || !data)
-        return ERR_NULL_POINTER;
-    ctx->bytesLow += length;
-    if (ctx->bytesLow < length)
-        ++ctx->bytesHigh;
-    digest_absorb(ctx->block, ctx->held, data, length,
-                  [ctx](const uint8_t *p, uint32_t n) { sha256_process(ctx, p, n); });
-    return OK;
+    return digest_update(ctx, &SHA256Ctx::block, data, length,
+                         [ctx](const uint8_t *p, uint32_t n) { sha256_process(ctx, p, n); });
 }
 
 MSTATUS SHA256_finalDigest(SHA256Ctx *ctx, uint8_t *digest)

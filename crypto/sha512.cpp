@@ -121,14 +121,8 @@ MSTATUS SHA384_initDigest(SHA512Ctx *ctx) { return sha512_init_with(ctx, SHA384_
 
 MSTATUS SHA512_updateDigest(SHA512Ctx *ctx, const uint8_t *data, uint32_t length)
 {
-    if (!ctx || !data)
-        return ERR_NULL_POINTER;
-    ctx->bytesLow += length;
-    if (ctx->bytesLow < length)
-        ++ctx->bytesHigh;
-    digest_absorb(ctx->block, ctx->held, data, length,
-                  [ctx](const uint8_t *p, uint32_t n) { sha512_blocks(ctx->state, p, n); });
-    return OK;
+    return digest_update(ctx, &SHA512Ctx::block, data, length,
+                         [ctx](const uint8_t *p, uint32_t n) { sha512_blocks(ctx->state, p, n); });
 }
 
 MSTATUS SHA512_finalDigest(SHA512Ctx *ctx, uint8_t *digest)
