@@ -1,7 +1,7 @@
 // VLONG_modexp with a 2048-bit modulus and e = 65537 against OpenSSL's BN_mod_exp and
 // mbed TLS's mbedtls_mpi_exp_mod on the same operands.
 #include "bench/ratio.h"
-#include "crypto/vlong.h"
+#include "crypto/bigint/vlong.h"
 
 #include <benchmark/benchmark.h>
 #include <mbedtls/bignum.h>

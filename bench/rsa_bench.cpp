@@ -3,7 +3,7 @@
 // verify and mbed TLS's mbedtls_rsa_pkcs1_verify. Keys are made by OpenSSL once, the digest
 // is precomputed and every key is set up outside the timed loop.
 #include "bench/ratio.h"
-#include "crypto/rsa.h"
+#include "crypto/rsa/rsa.h"
 
 #include <benchmark/benchmark.h>
 #include <mbedtls/rsa.h>

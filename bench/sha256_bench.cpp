@@ -8,7 +8,7 @@
 // SHA (extended bit 29), AVX2 (extended bit 5) and SSSE3 (bit 41 = CPUID.1:ECX bit 9, which
 // also gates the AVX path) masked off.
 #include "bench/ratio.h"
-#include "crypto/sha256.h"
+#include "crypto/digest/sha256.h"
 
 #include <benchmark/benchmark.h>
 #include <mbedtls/sha256.h>

@@ -1,6 +1,6 @@
 #include "crypto/init.h"
 
-#include "signature/trace.h"
+#include "crypto/common/trace.h"
 
 RandomContext *g_randomContext = nullptr;
 

@@ -5,9 +5,9 @@
 // uses the base64 table.
 #pragma once
 
-#include "crypto/platform_hooks.h"
-#include "crypto/random.h"
-#include "crypto/status.h"
+#include "crypto/common/platform_hooks.h"
+#include "crypto/random/random.h"
+#include "crypto/common/status.h"
 
 #include <cstdint>
 

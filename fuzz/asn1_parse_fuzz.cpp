@@ -7,8 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "signature/asn1.h"
-#include "signature/stream.h"
+#include "crypto/der/asn1.h"
+#include "crypto/der/stream.h"
 
 namespace {
 

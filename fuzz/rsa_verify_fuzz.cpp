@@ -2,8 +2,8 @@
 // even is taken as the type-1 block itself and turned into a signature with the key's
 // private exponent, so the fuzzer steers the unpadding and the DigestInfo parse directly;
 // an odd first byte passes the rest on as the raw signature (any length).
-#include "crypto/rsa.h"
-#include "crypto/vlong.h"
+#include "crypto/rsa/rsa.h"
+#include "crypto/bigint/vlong.h"
 
 #include <cstdint>
 #include <cstring>

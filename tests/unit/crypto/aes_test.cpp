@@ -1,7 +1,7 @@
 // AES encryption known answers: the FIPS 197 examples for all three key sizes written in
 // here, and the NIST AESAVS AES-256 files (known-answer, multi-block and Monte Carlo) when
 // the shared folder is present.
-#include "crypto/aes.h"
+#include "crypto/random/aes.h"
 
 #include "tests/unit/crypto/vector_file.h"
 

@@ -1,7 +1,7 @@
 // CTR_DRBG (AES-256, no derivation function): known answers written in here, the CAVP
 // "[AES-256 no df]" files (no reseed and reseed between instantiate and generate), and the
 // length and counter limits with their statuses.
-#include "crypto/ctr_drbg.h"
+#include "crypto/random/ctr_drbg.h"
 
 #include "tests/unit/crypto/vector_file.h"
 

@@ -1,5 +1,5 @@
 // Every digest against OpenSSL on random messages fed in random pieces (host only).
-#include "crypto/hash.h"
+#include "crypto/digest/hash.h"
 
 #include "tests/unit/crypto/vector_file.h"
 

@@ -1,11 +1,11 @@
 // The digest dispatcher and the suite table: buffer rules of HASH_computeDigest, suite rows,
 // null-argument statuses, and incremental updates split at every awkward boundary giving
 // the one-shot digest.
-#include "crypto/hash.h"
-#include "crypto/md5.h"
-#include "crypto/sha1.h"
-#include "crypto/sha256.h"
-#include "crypto/sha512.h"
+#include "crypto/digest/hash.h"
+#include "crypto/digest/md5.h"
+#include "crypto/digest/sha1.h"
+#include "crypto/digest/sha256.h"
+#include "crypto/digest/sha512.h"
 
 #include "tests/unit/crypto/vector_file.h"
 

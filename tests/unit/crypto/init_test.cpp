@@ -2,10 +2,10 @@
 // random generator; later calls change nothing; a failing step is not retried. The library
 // state lives for the whole process, so every scenario runs in a forked child process that
 // starts uninitialised and reports the first failed check through its exit status.
-#include "crypto/entropy.h"
+#include "crypto/random/entropy.h"
 #include "crypto/init.h"
-#include "crypto/random.h"
-#include "signature/trace.h"
+#include "crypto/random/random.h"
+#include "crypto/common/trace.h"
 
 #include <gtest/gtest.h>
 

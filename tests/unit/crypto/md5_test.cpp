@@ -1,7 +1,7 @@
 // MD5 known answers: the RFC 1321 suite written in here and, when present, the shared
 // vector files in both of their formats.
-#include "crypto/hash.h"
-#include "crypto/md5.h"
+#include "crypto/digest/hash.h"
+#include "crypto/digest/md5.h"
 
 #include "tests/unit/crypto/vector_file.h"
 

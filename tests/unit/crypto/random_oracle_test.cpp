@@ -2,8 +2,8 @@
 // entropy pool's output against a straight-line model of its stirring built on OpenSSL's
 // SHA-1 compression, which pins down every position and constant of the stir.
 #define OPENSSL_SUPPRESS_DEPRECATED // SHA1_Transform is the bare compression we need
-#include "crypto/aes.h"
-#include "crypto/entropy.h"
+#include "crypto/random/aes.h"
+#include "crypto/random/entropy.h"
 
 #include "tests/unit/crypto/vector_file.h"
 

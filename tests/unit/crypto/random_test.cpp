@@ -1,9 +1,9 @@
 // The entropy pool, the platform locks and the random contexts: bit positions, stirring on
 // take, lock checks, the reseed every 384 bits, and seeding from a device file.
-#include "crypto/entropy.h"
+#include "crypto/random/entropy.h"
 #include "crypto/init.h"
-#include "crypto/platform_hooks.h"
-#include "crypto/random.h"
+#include "crypto/common/platform_hooks.h"
+#include "crypto/random/random.h"
 
 #include "tests/unit/crypto/vector_file.h"
 

@@ -2,8 +2,8 @@
 // the check returns 0 and the digest and hash id it finds are those of the message. SigVer15
 // verdicts must match the expected P/F; every SigGen15 signature must pass. Skips cleanly
 // when the shared vector folder is absent. Runs on the host and on the target.
-#include "crypto/hash.h"
-#include "crypto/rsa.h"
+#include "crypto/digest/hash.h"
+#include "crypto/rsa/rsa.h"
 #include "tests/unit/crypto/vector_file.h"
 
 #include <gtest/gtest.h>

@@ -2,8 +2,8 @@
 // and 4096-bit keys with e = 65537 and e = 3. Valid signatures come from OpenSSL's own
 // PKCS#1 v1.5 signing; crafted blocks are turned into signatures with OpenSSL's raw private
 // operation (no padding).
-#include "crypto/hash.h"
-#include "crypto/rsa.h"
+#include "crypto/digest/hash.h"
+#include "crypto/rsa/rsa.h"
 #include "tests/unit/crypto/rsa_test_util.h"
 
 #include <openssl/bn.h>

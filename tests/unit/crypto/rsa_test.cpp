@@ -1,8 +1,8 @@
 // RSA key records, type-1 unpadding and the DigestInfo check on a fixed 1024-bit key. The
 // crafted signatures are made with the key's private exponent through VLONG_modexp, so
 // these tests need no oracle and also run on the big-endian target.
-#include "crypto/hash.h"
-#include "crypto/rsa.h"
+#include "crypto/digest/hash.h"
+#include "crypto/rsa/rsa.h"
 #include "tests/unit/crypto/rsa_test_util.h"
 #include "tests/unit/crypto/vlong_test_util.h"
 

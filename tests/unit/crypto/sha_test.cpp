@@ -1,8 +1,8 @@
 // Known answers for SHA-1, SHA-224, SHA-256, SHA-384 and SHA-512 through the dispatcher:
 // the FIPS 180-4 examples written in here (run everywhere, also on the target) and the
 // NIST byte-oriented vector files when the shared folder is present.
-#include "crypto/hash.h"
-#include "crypto/sha1.h"
+#include "crypto/digest/hash.h"
+#include "crypto/digest/sha1.h"
 
 #include "tests/unit/crypto/vector_file.h"
 

@@ -1,7 +1,7 @@
 // Differential tests of the big integers against OpenSSL's BIGNUM on random operands,
 // shaped to reach every multiplication, division and exponentiation path.
-#include "crypto/vlong.h"
-#include "crypto/vlong_internal.h"
+#include "crypto/bigint/vlong.h"
+#include "crypto/bigint/vlong_internal.h"
 #include "tests/unit/crypto/vlong_test_util.h"
 
 #include <openssl/bn.h>

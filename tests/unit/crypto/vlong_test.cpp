@@ -1,7 +1,7 @@
 // Known-answer and edge-case tests of the big integers. They use no oracle, so they also
 // run on the big-endian target, where they catch byte-order faults in the conversions.
-#include "crypto/vlong.h"
-#include "crypto/vlong_internal.h"
+#include "crypto/bigint/vlong.h"
+#include "crypto/bigint/vlong_internal.h"
 #include "tests/unit/crypto/vlong_test_util.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Test helpers for the big-integer tests: an owning VLONG holder and hex conversions.
 #pragma once
 
-#include "crypto/vlong.h"
+#include "crypto/bigint/vlong.h"
 
 #include <gtest/gtest.h>
 

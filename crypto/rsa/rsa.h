@@ -1,0 +1,61 @@
+// RSA keys, the RSA public operation with PKCS#1 v1.5 type-1 unpadding, and the check that
+// opens a signature to its DigestInfo (RSASSA-PKCS1-v1_5 verification up to the digest
+// comparison). Relies on the big integers, the DER parser and the platform lock hooks;
+// called by the key readers and the signature verification front end.
+#pragma once
+
+#include "crypto/common/platform_hooks.h"
+#include "crypto/common/status.h"
+#include "crypto/bigint/vlong.h"
+
+#include <cstdint>
+
+// A public key has privateKey = 0 and only e and n set; every other pointer is null.
+struct RSAKey {
+    uint32_t privateKey; // 1 when the private numbers below are present
+    VLONG *e;            // public exponent
+    VLONG *n;            // modulus
+    VLONG *p, *q;        // prime factors, p > q (private keys only)
+    VLONG *dP, *dQ;      // e^-1 mod (p-1), e^-1 mod (q-1)
+    VLONG *qInv;         // q^-1 mod p
+    MontgomeryContext *montP, *montQ;
+    PlatformLock *lock;  // guards the blinding pair of private-key operations
+    VLONG *blind, *unblind;
+    uint32_t blindCount; // uses of the blinding pair; renewed after 32
+    // Barrett constant of n, set together with n by RSA_setPublicKey and RSA_cloneKey so that
+    // the public operation skips its division. Null when n was put in place otherwise; code
+    // that replaces n directly must release it (the public operation then computes it per call).
+    VLONG *mu;
+};
+
+inline constexpr uint32_t RSA_MAX_MODULUS_BYTES = 512; // 4096 bits
+inline constexpr uint32_t RSA_DIGEST_BUFFER = 64;      // size of the digest output of the check
+
+// New zeroed record with its lock. -6001 for a null out, -6101 when memory is exhausted.
+MSTATUS RSA_createKey(RSAKey **out);
+// Releases every number (to the queue when given), the contexts, the lock and the record;
+// *ref becomes null. -6001 for a null ref or record.
+MSTATUS RSA_freeKey(RSAKey **ref, VLONG **queue);
+// Makes key the public key (exponent, big-endian modulus). -7701 for a null key, -6013 for
+// an exponent below 2; the key is left unchanged on those failures.
+MSTATUS RSA_setPublicKey(RSAKey *key, uint32_t exponent, const uint8_t *modulus, uint32_t modulusLength,
+                         VLONG **queue);
+// Deep copy of n, e (and for a private key p, q, dP, dQ, qInv and both Montgomery contexts,
+// which must be present: else -7708). The blinding pair is not copied.
+MSTATUS RSA_cloneKey(RSAKey **out, const RSAKey *source, VLONG **queue);
+// Minimal byte length of n. -6001 when key, length or n is null.
+MSTATUS RSA_getModulusLength(const RSAKey *key, int32_t *length);
+
+// RSA public operation on a signature of exactly the modulus length, then the type-1
+// unpadding "00 01 FF..FF 00 || data" (a block starting 01 is also taken, its second byte
+// unexamined). block (at least the modulus length) receives the data moved to its start and
+// *blockLength its length. A signature value not below n is refused with -7709.
+MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, uint8_t *block,
+                                  uint32_t *blockLength, VLONG **queue);
+
+// Opens the signature and parses its DigestInfo. On 0: digest (64 bytes, zero-filled past
+// the digest) holds the digest, *digestLength its length and *hashId the hash id it names;
+// the caller must still compare the digest with its own. *hashId is written as soon as the
+// algorithm is recognised, also when a later check fails. Every pointer is required (-6001).
+MSTATUS RSA_verifyDigestInfo(const RSAKey *key, const uint8_t *signature, uint32_t signatureLength,
+                             uint8_t *digest, uint32_t *digestLength, int32_t *hashId);

@@ -1,0 +1,144 @@
+// The gated trace print family: what each operation writes when its level passes the mask,
+// that nothing is written when a bit is missing, and the console-state reset.
+#include "crypto/common/trace.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include <unistd.h>
+
+namespace {
+
+// Points the trace stream at a temporary file for one test and restores mask and stream.
+class TraceCapture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        saved_mask_ = debug_console_mask;
+        saved_stream_ = debug_console_stream;
+        file_ = std::tmpfile();
+        ASSERT_NE(file_, nullptr);
+        debug_console_stream = file_;
+    }
+
+    void TearDown() override
+    {
+        debug_console_mask = saved_mask_;
+        debug_console_stream = saved_stream_;
+        if (file_)
+            std::fclose(file_);
+    }
+
+    // Everything written since the last call.
+    std::string take()
+    {
+        std::string out;
+        std::fflush(file_);
+        std::rewind(file_);
+        int c;
+        while ((c = std::fgetc(file_)) != EOF)
+            out += static_cast<char>(c);
+        std::rewind(file_);
+        EXPECT_EQ(ftruncate(fileno(file_), 0), 0);
+        return out;
+    }
+
+    uint32_t saved_mask_ = 0;
+    FILE *saved_stream_ = nullptr;
+    FILE *file_ = nullptr;
+};
+
+TEST_F(TraceCapture, InitialMaskSilencesLevelFour)
+{
+    EXPECT_EQ(saved_mask_, 0x00400002u) << "mask must start at 0x00400002";
+    debug_console_mask = 0x00400002;
+    DEBUG_CONSOLE_putString(4, "hidden");
+    DEBUG_CONSOLE_putLine(4, "hidden");
+    DEBUG_CONSOLE_putInt(4, 5);
+    DEBUG_CONSOLE_putHexByte(4, 5);
+    EXPECT_EQ(take(), "");
+    debug_console_mask = 0x00400006;
+    DEBUG_CONSOLE_putString(4, "shown");
+    EXPECT_EQ(take(), "shown");
+}
+
+struct GateCase {
+    uint32_t mask;
+    uint32_t level;
+    bool passes;
+};
+
+// Every bit of the level must be in the mask; level 0 always passes.
+TEST_F(TraceCapture, LevelPassesOnlyWhenAllItsBitsAreInTheMask)
+{
+    const GateCase cases[] = {
+        {0x00400002, 0, true},       {0, 0, true},          {0, 4, false},
+        {0x00400002, 2, true},       {0x00400002, 6, false}, {0x00400006, 6, true},
+        {0x00400002, 0x00400002, true}, {0xFFFFFFFF, 0x80000000, true}, {0x7FFFFFFF, 0x80000000, false},
+    };
+    for (const GateCase &c : cases) {
+        debug_console_mask = c.mask;
+        DEBUG_CONSOLE_putString(c.level, "x");
+        EXPECT_EQ(take(), c.passes ? "x" : "") << std::hex << "mask " << c.mask << " level " << c.level;
+    }
+}
+
+TEST_F(TraceCapture, FormatsOfThePrintFamily)
+{
+    debug_console_mask = 4;
+    struct {
+        void (*print)();
+        const char *expect;
+    } cases[] = {
+        {[] { DEBUG_CONSOLE_putString(4, "abc"); }, "abc"},
+        {[] { DEBUG_CONSOLE_putString(4, nullptr); }, ""},
+        {[] { DEBUG_CONSOLE_putLine(4, "line"); }, "line\r\n"},
+        {[] { DEBUG_CONSOLE_putLine(4, ""); }, "\r\n"},
+        {[] { DEBUG_CONSOLE_putLine(4, nullptr); }, "\r\n"},
+        {[] { DEBUG_CONSOLE_putInt(4, -7612); }, "-7612"},
+        {[] { DEBUG_CONSOLE_putInt(4, INT32_MIN); }, "-2147483648"},
+        {[] { DEBUG_CONSOLE_putInt(4, 0); }, "0"},
+        {[] { DEBUG_CONSOLE_putHexByte(4, -1); }, "ff"},
+        {[] { DEBUG_CONSOLE_putHexByte(4, 0x0A); }, "0a"},
+        {[] { DEBUG_CONSOLE_putHexByte(4, 0x1234); }, "34"},
+        {[] { DEBUG_CONSOLE_putHexByte(4, 0xAB); }, "ab"},
+        {[] { DEBUG_CONSOLE_write("ungated %s"); }, "ungated %s"},
+    };
+    for (const auto &c : cases) {
+        c.print();
+        EXPECT_EQ(take(), c.expect);
+    }
+    // write is not gated by the mask.
+    debug_console_mask = 0;
+    DEBUG_CONSOLE_write("always");
+    EXPECT_EQ(take(), "always");
+}
+
+TEST(TraceStream, FirstWriteSelectsStandardOutput)
+{
+    FILE *saved = debug_console_stream;
+    debug_console_stream = nullptr;
+    testing::internal::CaptureStdout();
+    DEBUG_CONSOLE_write("to stdout");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "to stdout");
+    EXPECT_EQ(debug_console_stream, stdout);
+    debug_console_stream = saved;
+}
+
+TEST(TraceState, InitResetsConsoleStateButNotMaskOrStream)
+{
+    uint32_t mask = debug_console_mask;
+    FILE *stream = debug_console_stream;
+    debug_console_mask = 0x1234;
+    g_debugConsoleState = {true, 7};
+    DEBUG_CONSOLE_init();
+    EXPECT_FALSE(g_debugConsoleState.stopping);
+    EXPECT_EQ(g_debugConsoleState.client, -1);
+    EXPECT_EQ(debug_console_mask, 0x1234u);
+    EXPECT_EQ(debug_console_stream, stream);
+    debug_console_mask = mask;
+}
+
+} // namespace
