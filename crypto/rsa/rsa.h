@@ -40,6 +40,21 @@ MSTATUS RSA_freeKey(RSAKey **ref, VLONG **queue);
 // an exponent below 2; the key is left unchanged on those failures.
 MSTATUS RSA_setPublicKey(RSAKey *key, uint32_t exponent, const uint8_t *modulus, uint32_t modulusLength,
                          VLONG **queue);
+// Makes key a private key: e and n as RSA_setPublicKey, then p and q (big-endian), marked
+// private and completed with RSA_completePrivateKey.
+MSTATUS RSA_setPrivateKey(RSAKey *key, uint32_t exponent, const uint8_t *modulus, uint32_t modulusLength,
+                          const uint8_t *p, uint32_t pLength, const uint8_t *q, uint32_t qLength,
+                          VLONG **queue);
+// Public keys: nothing. Private keys: p and q swapped when p < q (dropping dP, dQ, qInv and
+// the Montgomery contexts), then whichever of dP, dQ, qInv, montP, montQ is missing computed.
+MSTATUS RSA_completePrivateKey(RSAKey *key, VLONG **queue);
+// RSA body of a key blob: version 1 | private flag | e, n (| p, q, dP, dQ, qInv | montP,
+// montQ), each number as a 4-byte length and its bytes. With a null buffer *length is set to
+// the body size; otherwise *length is the buffer size, which must be at least that.
+MSTATUS RSA_keyToBytes(const RSAKey *key, uint8_t *buffer, uint32_t *length);
+// Reads an RSA body into a new key. -7402 for a malformed body, -7404 for a version other
+// than 1. Bytes after the last item are ignored.
+MSTATUS RSA_keyFromBytes(RSAKey **out, const uint8_t *bytes, uint32_t length, VLONG **queue);
 // Deep copy of n, e (and for a private key p, q, dP, dQ, qInv and both Montgomery contexts,
 // which must be present: else -7708). The blinding pair is not copied.
 MSTATUS RSA_cloneKey(RSAKey **out, const RSAKey *source, VLONG **queue);
