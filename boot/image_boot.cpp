@@ -27,6 +27,7 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 using Buffer = std::unique_ptr<uint8_t[]>;
 
 constexpr char GDB_ARCHIVE_PATH[] = "/tmp/gdb.gz";
+constexpr char GDB_PATH[] = "/tmp/gdb";
 constexpr char RECOVERY_IMAGE_PATH[] = "/tmp/image";
 
 int other_slot(int slot)
@@ -162,9 +163,9 @@ int report_no_component(int slot, uint32_t last_type)
     return 0;
 }
 
-// Copies `length` bytes from the image's position to `out`; returns the number copied,
-// which is short when the file ends early.
-uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length)
+// Copies `length` bytes from the image's position to `out`, running the CRC register
+// `crc` over them; returns the number copied, which is short when the file ends early.
+uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length, uint32_t *crc)
 {
     uint8_t chunk[16384];
     uint32_t copied = 0;
@@ -173,13 +174,25 @@ uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length)
         size_t got = std::fread(chunk, 1, want, image);
         if (got == 0 || std::fwrite(chunk, 1, got, out) != got)
             break;
+        *crc = image_crc32(chunk, got, *crc);
         copied += static_cast<uint32_t>(got);
     }
     return copied;
 }
 
-// The recovery image of the rescue partition: the operator may install it into a slot
-// before it boots. Never returns.
+// True when the file starts like a program the shell can run: the ELF magic or "#!".
+bool starts_like_a_program(const char *path)
+{
+    uint8_t start[4] = {};
+    FilePtr file(std::fopen(path, "rb"));
+    size_t got = file ? std::fread(start, 1, sizeof start, file.get()) : 0;
+    static constexpr uint8_t ELF_MAGIC[4] = {0x7F, 'E', 'L', 'F'};
+    return (got == 4 && std::memcmp(start, ELF_MAGIC, 4) == 0) ||
+           (got >= 2 && start[0] == '#' && start[1] == '!');
+}
+
+// The recovery image of the rescue partition, already unpacked: the operator may install
+// it into a slot before it starts. Never returns.
 [[noreturn]] void boot_recovery_image(Buffer component, const image_layout &layout)
 {
     std::printf("Install recovery image as image 1 or 2 (hit return to just boot image): ");
@@ -329,8 +342,10 @@ int extract_gdb(int slot)
     std::printf("Found GDB image %d of length = %u.\n", source, header.len);
 
     // The length word is not trusted beyond the file: a short archive is not unpacked, so
-    // no half debugger ends up in /tmp/gdb.
-    uint32_t copied = copy_bytes(image.get(), out.get(), header.len);
+    // no half debugger ends up in /tmp/gdb. The CRC of the format-1 component (bytes 4 to
+    // len + 15) is taken on the way, so the payload is read once and never held whole.
+    uint32_t crc = image_crc32(bytes + 4, sizeof bytes - 4, 0xFFFFFFFFu);
+    uint32_t copied = copy_bytes(image.get(), out.get(), header.len, &crc);
     image.reset();
     bool closed = close_checked(out);
     if (copied != header.len || !closed) {
@@ -338,10 +353,28 @@ int extract_gdb(int slot)
         std::remove(GDB_ARCHIVE_PATH);
         return 0;
     }
+    if (crc != header.crc) {
+        std::fputs("GDB image CRC failed.\n", stderr);
+        std::remove(GDB_ARCHIVE_PATH);
+        return 0;
+    }
 
     std::puts("decompressing GDB....");
-    run_shell_command("gunzip /tmp/gdb.gz");
-    run_shell_command("chmod +x /tmp/gdb");
+    // Only a whole, executable program is left in /tmp/gdb: a gunzip that fails or is
+    // interrupted, or a payload that is not a program (an application tarball, say), leaves
+    // nothing, and the launch reports gdb as not available.
+    bool unpacked = shell_command_succeeded(run_shell_command("gunzip /tmp/gdb.gz")) &&
+                    shell_command_succeeded(run_shell_command("chmod +x /tmp/gdb"));
+    bool program = unpacked && starts_like_a_program(GDB_PATH);
+    if (!unpacked)
+        std::fputs("Failed to unpack GDB image.\n", stderr);
+    else if (!program)
+        std::fputs("GDB image does not hold a program (no ELF or #! start).\n", stderr);
+    if (!program) {
+        std::remove(GDB_PATH);
+        std::remove(GDB_ARCHIVE_PATH);
+        return 0;
+    }
     return 1;
 }
 

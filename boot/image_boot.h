@@ -32,7 +32,10 @@ int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t
                         uint32_t *payload_len, uint8_t header_copy[IMAGE_BASIC_HEADER_SIZE]);
 
 // Extracts the gzip-compressed debugger from the first component of the slot that is not
-// being booted into /tmp/gdb. Returns 1 when /tmp/gdb was produced, 0 otherwise.
+// being booted into /tmp/gdb. The component (format 1, T = len + 16) must be whole and
+// its CRC right before anything is unpacked, and the unpacked file must start like a
+// program (the ELF magic or "#!"); otherwise nothing is left in /tmp/gdb and the launch
+// reports gdb as not available. Returns 1 when /tmp/gdb was produced, 0 otherwise.
 int extract_gdb(int slot);
 
 // Boots the component kept in the rescue flash partition (diagnostics or recovery image).
