@@ -121,15 +121,28 @@ bool component_crc_ok(const uint8_t *component, uint32_t total)
     return image_component_crc(component, total) == load_be32(component);
 }
 
-// Reads the component at the file's position whole and checks its CRC. Null when it
-// cannot be read, held or verified.
-Buffer read_checked_component(FILE *image, uint32_t total)
+// Bytes of the file from its current position to its end (0 when unknown).
+uint64_t bytes_left(FILE *image)
 {
-    Buffer component = allocate(total);
+    struct stat info = {};
+    off_t position = ftello(image);
+    if (fstat(fileno(image), &info) != 0 || position < 0 || info.st_size < position)
+        return 0;
+    return static_cast<uint64_t>(info.st_size - position);
+}
+
+// Reads the component at the file's position whole and checks its CRC. Null when it
+// cannot be read (its lengths are impossible or it runs past the end of the file, which is
+// never read beyond), held or verified.
+Buffer read_checked_component(FILE *image, const image_layout &layout)
+{
+    if (image_check_layout(layout, nullptr, bytes_left(image)) != IMAGE_LAYOUT_OK)
+        return nullptr;
+    Buffer component = allocate(layout.total);
     if (!component)
         return nullptr;
-    if (std::fread(component.get(), 1, total, image) != total ||
-        !component_crc_ok(component.get(), total))
+    if (std::fread(component.get(), 1, layout.total, image) != layout.total ||
+        !component_crc_ok(component.get(), layout.total))
         return nullptr;
     return component;
 }
@@ -191,8 +204,8 @@ bool starts_like_a_program(const char *path)
            (got >= 2 && start[0] == '#' && start[1] == '!');
 }
 
-// The recovery image of the rescue partition, already unpacked: the operator may install
-// it into a slot before it starts. Never returns.
+// The recovery image of the rescue partition: the operator may install it into a slot
+// before it boots. Never returns.
 [[noreturn]] void boot_recovery_image(Buffer component, const image_layout &layout)
 {
     std::printf("Install recovery image as image 1 or 2 (hit return to just boot image): ");
@@ -246,8 +259,9 @@ int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t
         return 0;
     const uint64_t size = static_cast<uint64_t>(info.st_size);
 
-    // Every step either advances by a component's total size, which the layout check
-    // bounds to 16..remaining bytes, or ends the walk: the walk cannot stall or leave the file.
+    // Every step either advances by a passed-over component's total size, which the extent
+    // check bounds to 16..remaining bytes, or ends the walk: the walk cannot stall or leave
+    // the file. The bootable component itself is checked whole when it is read.
     uint64_t offset = 0;
     while (size - offset >= IMAGE_PROBE_SIZE) {
         uint8_t probe[IMAGE_PROBE_SIZE];
@@ -256,8 +270,6 @@ int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t
             return 0;
         image_layout layout = image_get_layout(probe);
         *magic = layout.type;
-        if (image_check_layout(layout, nullptr, size - offset) != IMAGE_LAYOUT_OK)
-            return 0;
         if (layout.type == APPLICATION || layout.type == DIAGS) {
             *format = layout.format;
             *header_len = layout.header_len;
@@ -265,9 +277,31 @@ int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t
             std::memcpy(header_copy, probe, IMAGE_BASIC_HEADER_SIZE);
             return fseeko(image, static_cast<off_t>(offset), SEEK_SET) == 0 ? 1 : 0;
         }
+        if (image_check_extent(layout, size - offset) != IMAGE_LAYOUT_OK)
+            return 0;
         offset += layout.total;
     }
     return 0;
+}
+
+boot_payload_status write_boot_payload(FILE *image, FILE *tarball, uint32_t *type)
+{
+    image_layout layout = {};
+    uint8_t header[IMAGE_BASIC_HEADER_SIZE];
+    *type = 0;
+    if (!find_boot_component(image, type, &layout.format, &layout.header_len, &layout.payload_len,
+                             header))
+        return BOOT_PAYLOAD_NOT_FOUND;
+    // T modulo 2^32 as the layout keeps it; the check in the read tells a wrapped sum.
+    layout.type = *type;
+    layout.total = layout.header_len + layout.payload_len;
+
+    Buffer component = read_checked_component(image, layout);
+    if (!component)
+        return BOOT_PAYLOAD_CRC_FAILED;
+    return write_all(tarball, component.get() + layout.header_len, layout.payload_len)
+               ? BOOT_PAYLOAD_WRITTEN
+               : BOOT_PAYLOAD_WRITE_FAILED;
 }
 
 int boot_image_slot(int slot)
@@ -285,24 +319,15 @@ int boot_image_slot(int slot)
         final_branch_reboot();
     }
 
-    uint32_t type = 0, format = 0, header_len = 0, payload_len = 0;
-    uint8_t header[IMAGE_BASIC_HEADER_SIZE];
-    if (!find_boot_component(image.get(), &type, &format, &header_len, &payload_len, header)) {
-        image.reset();
-        tarball.reset();
-        return report_no_component(slot, type);
-    }
-
-    Buffer component = read_checked_component(image.get(), header_len + payload_len);
+    uint32_t type = 0;
+    boot_payload_status status = write_boot_payload(image.get(), tarball.get(), &type);
     image.reset();
-    if (!component) {
-        tarball.reset();
+    bool closed = close_checked(tarball);
+    if (status == BOOT_PAYLOAD_NOT_FOUND)
+        return report_no_component(slot, type);
+    if (status == BOOT_PAYLOAD_CRC_FAILED)
         return report_crc_failure(slot);
-    }
-
-    bool written = write_all(tarball.get(), component.get() + header_len, payload_len);
-    component.reset();
-    if (!close_checked(tarball) || !written) {
+    if (status != BOOT_PAYLOAD_WRITTEN || !closed) {
         std::fputs("Failed to write application image output file.\n", stderr);
         final_branch_reboot();
     }

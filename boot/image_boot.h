@@ -25,11 +25,31 @@ int boot_image_slot(int slot);
 // Walks the components of `image` from offset 0 to the first APPLICATION or DIAGS one.
 // Returns 1 with the file positioned at that component, its type, format, header and
 // payload lengths and its first 16 bytes in `header_copy`; returns 0 when none is found.
-// The walk never leaves the file: a component whose layout does not fit in the bytes that
-// remain ends it. `magic` always receives the type of the last component examined (0 when
-// the file is too short to hold one).
+// A component that is not booted is stepped over by its total size T alone, and the walk
+// ends at one whose T is below 16, wraps past 32 bits or runs past the end of the file,
+// so it never stalls or leaves the file; its header length is not looked at. The bootable
+// component is returned as its header gives it, even when it does not fit the file or
+// its header length is impossible: write_boot_payload refuses it as a CRC failure. `magic`
+// always receives the type of the last component examined (0 when the file is too short
+// to hold one).
 int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t *header_len,
                         uint32_t *payload_len, uint8_t header_copy[IMAGE_BASIC_HEADER_SIZE]);
+
+// Outcome of the slot-boot step.
+enum boot_payload_status {
+    BOOT_PAYLOAD_WRITTEN,      // the payload of an intact component is in the tarball
+    BOOT_PAYLOAD_NOT_FOUND,    // no APPLICATION or DIAGS component in the file
+    BOOT_PAYLOAD_CRC_FAILED,   // found, but its CRC is wrong, it runs past the end of the
+                               // file, its lengths are impossible, or it cannot be held
+    BOOT_PAYLOAD_WRITE_FAILED, // the tarball did not take every byte of the payload
+};
+
+// The slot-boot step, shared by every image boot of a file: finds the boot component of
+// `image` (find_boot_component), checks its lengths against the file, reads it whole into
+// memory (one buffer of T bytes), checks its CRC and writes its payload to `tarball`,
+// which stays open (the caller closes it and checks that close). Prints nothing. `type`
+// receives the type of the last component examined, the booted one on success.
+boot_payload_status write_boot_payload(FILE *image, FILE *tarball, uint32_t *type);
 
 // Extracts the gzip-compressed debugger from the first component of the slot that is not
 // being booted into /tmp/gdb. The component (format 1, T = len + 16) must be whole and
