@@ -204,8 +204,8 @@ bool starts_like_a_program(const char *path)
            (got >= 2 && start[0] == '#' && start[1] == '!');
 }
 
-// The recovery image of the rescue partition: the operator may install it into a slot
-// before it boots. Never returns.
+// The recovery image of the rescue partition, already unpacked: the operator may install
+// it into a slot before it starts. Never returns.
 [[noreturn]] void boot_recovery_image(Buffer component, const image_layout &layout)
 {
     std::printf("Install recovery image as image 1 or 2 (hit return to just boot image): ");
@@ -213,7 +213,7 @@ bool starts_like_a_program(const char *path)
     char answer[8] = {};
     if (!std::fgets(answer, sizeof answer, stdin)) {
         component.reset();
-        launch_application(false);
+        launch_unpacked_application(false);
     }
     char choice = answer[0];
     if (choice != '1' && choice != '2') {
@@ -221,7 +221,7 @@ bool starts_like_a_program(const char *path)
                   "before rebooting");
         board_set_booted_image(RESCUE_BOOTED_IMAGE);
         component.reset();
-        launch_application(false);
+        launch_unpacked_application(false);
     }
 
     std::printf("\nInstalling recovery image as image%c...\n", choice);
@@ -245,7 +245,7 @@ bool starts_like_a_program(const char *path)
     board_set_boot_slot(slot);
     board_set_booted_image(slot);
     component.reset();
-    launch_application(false);
+    launch_unpacked_application(false);
 }
 
 } // namespace
@@ -332,10 +332,13 @@ int boot_image_slot(int slot)
         final_branch_reboot();
     }
 
+    // Nothing is committed to an image that does not unpack whole.
+    if (!unpack_application())
+        return report_crc_failure(slot);
     board_set_booted_image(slot);
     if (g_boot.gdb_mode && !g_boot.gdbserver_mode)
         extract_gdb(slot);
-    launch_application(type == DIAGS);
+    launch_unpacked_application(type == DIAGS);
 }
 
 int extract_gdb(int slot)
@@ -441,12 +444,20 @@ int boot_rescue_image()
         std::fputs("Failed to write AppOS tarfile.\n", stderr);
         return 0;
     }
+    // Unpacked before the operator is asked or the board is written to: an image that
+    // does not unpack whole counts as a CRC failure, and the normal boot goes on. Only the
+    // recovery image needs its component afterwards (for an install into a slot).
+    if (layout.type == DIAGS)
+        component.reset();
+    if (!unpack_application()) {
+        std::fputs("Image CRC failed. Quitting\n", stderr);
+        return 0;
+    }
 
     if (layout.type == DIAGS) {
         std::puts("Launching diagnostics image");
         board_set_booted_image(RESCUE_BOOTED_IMAGE);
-        component.reset();
-        launch_application(true);
+        launch_unpacked_application(true);
     }
     boot_recovery_image(std::move(component), layout);
 }

@@ -20,6 +20,8 @@ inline constexpr int RESCUE_BOOTED_IMAGE = 4; // booted-image byte for the rescu
 // Boots slot 1, 2 or 3 (the USB stick image). Does not return once the image starts;
 // returns 0 when the slot cannot be booted and the caller should try elsewhere. On the
 // fallback attempt a failed slot ends in the rescue menu, a shell or a reboot instead.
+// The payload is unpacked before anything is committed (booted-image byte, gdb, start):
+// an unpack that fails or is interrupted counts as the slot's CRC failure (launch.h).
 int boot_image_slot(int slot);
 
 // Walks the components of `image` from offset 0 to the first APPLICATION or DIAGS one.
@@ -59,6 +61,7 @@ boot_payload_status write_boot_payload(FILE *image, FILE *tarball, uint32_t *typ
 int extract_gdb(int slot);
 
 // Boots the component kept in the rescue flash partition (diagnostics or recovery image).
-// Returns 0 when there is no bootable component or its CRC is wrong; otherwise it does
-// not return.
+// Returns 0 when there is no bootable component, its CRC is wrong or its payload does not
+// unpack (reported as a CRC failure, before anything is asked or written to the board);
+// otherwise it does not return.
 int boot_rescue_image();

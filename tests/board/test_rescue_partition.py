@@ -98,6 +98,12 @@ def oversized_header() -> bytes:
     return bytes(4) + (0x10000000).to_bytes(4, "big") + (0x065A514B).to_bytes(4, "big") + bytes(12)
 
 
+def cut_diags_image() -> bytes:
+    # The CRC is right, but the gzip stream ends half-way: tar fails.
+    whole = harness.tarball({"mpdiag.elf.strip": (harness.logging_script("diag") + "#" * 40_000, 0o755)})
+    return harness.component(whole[:len(whole) // 2], type="diags")
+
+
 @pytest.mark.parametrize("content, message", [
     pytest.param(None, "Image not found... ", id="erased partition"),
     pytest.param(lambda: harness.component(b"k" * 100, type="kernel"), "Image not found... ",
@@ -105,6 +111,7 @@ def oversized_header() -> bytes:
     pytest.param(lambda: harness.corrupt(harness.tagged_image("recovery")), "Image CRC failed. Quitting",
                  id="CRC error"),
     pytest.param(oversized_header, "Image CRC failed. Quitting", id="length beyond the partition"),
+    pytest.param(cut_diags_image, "Image CRC failed. Quitting", id="payload that does not unpack"),
 ])
 def test_rescue_partition_without_good_image_goes_on_with_the_normal_boot(diags_board, content,
                                                                           message):
