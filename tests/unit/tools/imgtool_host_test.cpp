@@ -150,6 +150,53 @@ TEST(Imgtool, MalformedFilesGiveOneLineErrors)
     }
 }
 
+// create, pack and info agree that a component has the 24 bytes a reader needs to see one,
+// and create refuses a format-1 payload that readers would take for a format-3 header.
+TEST(Imgtool, ComponentsReadersCannotSeeAreRefused)
+{
+    const std::string out = scratch("small");
+    std::vector<uint8_t> tagged = {'H', 'D', 'R', '3', 0, 0, 0, 24};
+    tagged.resize(64, 0x33);
+    struct Case {
+        const char *format;
+        std::vector<uint8_t> payload;
+        const char *refusal;
+    } cases[] = {
+        {"1", std::vector<uint8_t>(7, 1), "below the 24"}, {"1", std::vector<uint8_t>(8, 1), nullptr},
+        {"2", std::vector<uint8_t>(3, 1), "below the 24"}, {"3", {}, nullptr},
+        {"1", tagged, "payload starts with \"HDR3\""},    {"2", tagged, nullptr},
+    };
+    for (const Case &c : cases) {
+        std::remove(out.c_str());
+        write_bytes(scratch("p"), c.payload);
+        ToolRun run = imgtool(std::string("create --type kernel --version 1.0.0.0 --format ") + c.format + " -o " +
+                              out + " " + scratch("p"));
+        const std::string name = std::string("format ") + c.format + ", " + std::to_string(c.payload.size()) + " bytes";
+        if (c.refusal) {
+            EXPECT_EQ(1, run.status) << name;
+            EXPECT_EQ(1, count_lines(run.out)) << name << ": " << run.out;
+            EXPECT_NE(std::string::npos, run.out.find(c.refusal)) << name << ": " << run.out;
+            continue;
+        }
+        ASSERT_EQ(0, run.status) << name << ": " << run.out;
+        EXPECT_EQ(0, imgtool("info " + out).status) << name;
+        EXPECT_EQ(0, imgtool("pack -o " + scratch("small-pkg") + " " + out).status) << name;
+    }
+
+    // A 19-byte component made by hand is trailing bytes to info, alone or after a good one.
+    ComponentPlan plan;
+    plan.type = KERNEL;
+    const auto tiny = image_build_component(plan, {1, 2, 3});
+    auto after_good = image_build_component(plan, std::vector<uint8_t>(40, 5));
+    after_good.insert(after_good.end(), tiny.begin(), tiny.end());
+    for (const auto &bytes : {tiny, after_good}) {
+        write_bytes(out, bytes);
+        ToolRun info = imgtool("info " + out);
+        EXPECT_EQ(1, info.status) << info.out;
+        EXPECT_NE(std::string::npos, info.out.find("imgtool: 19 trailing bytes at offset")) << info.out;
+    }
+}
+
 TEST(Imgtool, BadArgumentsAreRefused)
 {
     write_bytes(scratch("p"), {1, 2, 3});
