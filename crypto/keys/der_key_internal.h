@@ -49,8 +49,9 @@ inline uint32_t derkey_childCount(const Asn1Element *element)
 }
 
 // The first reading: a PKCS#1 RSAPrivateKey or RSAPublicKey, or a SubjectPublicKeyInfo of an
-// RSA key, into the empty holder. -7703 (structure), -7704 (private key version), -7603,
-// -7604, -7605, -7621 (SubjectPublicKeyInfo), or the parser's status.
+// RSA key, into the empty holder. -7703 (structure), -7704 (private key version), -7621 (a
+// private key's n, p or q, or a SubjectPublicKeyInfo's modulus, longer than 512 bytes),
+// -7603, -7604, -7605 (SubjectPublicKeyInfo), or the parser's status.
 MSTATUS derkey_readRsa(const uint8_t *der, uint32_t length, KeyHolder *holder);
 
 // The second reading: a SubjectPublicKeyInfo of an EC key or an ECPrivateKey on a named

@@ -54,8 +54,20 @@ MSTATUS newKey(KeyPtr *key)
     return st;
 }
 
+// Drops the leading zero bytes of an INTEGER's content.
+Bytes magnitude(Bytes b)
+{
+    while (b.length && b.data[0] == 0) {
+        ++b.data;
+        --b.length;
+    }
+    return b;
+}
+
 // RSAPrivateKey: version 0 or 1, then n, e (at most 4 bytes), d, p, q; d and anything after
-// q are not used.
+// q are not used. Completing the key costs modular inversions quadratic in the length of the
+// numbers, so a key record must not make them longer than any usable key: n, p and q of more
+// than 512 bytes are refused like a long modulus, before any arithmetic.
 MSTATUS readPrivateKey(const DerTree &tree, const Asn1Element *top, KeyHolder *holder)
 {
     const Asn1Element *child[6] = {};
@@ -75,6 +87,9 @@ MSTATUS readPrivateKey(const DerTree &tree, const Asn1Element *top, KeyHolder *h
         st = contentOf(tree, child[4], &p);
     if (st >= 0)
         st = contentOf(tree, child[5], &q);
+    if (st >= 0 && (magnitude(n).length > RSA_MAX_MODULUS_BYTES || magnitude(p).length > RSA_MAX_MODULUS_BYTES ||
+                    magnitude(q).length > RSA_MAX_MODULUS_BYTES))
+        st = ERR_RSA_MODULUS_TOO_LONG;
     KeyPtr key;
     if (st >= 0)
         st = newKey(&key);
@@ -126,10 +141,7 @@ MSTATUS readSubjectPublicKeyInfo(const DerTree &tree, const Asn1Element *top, Ke
     if (MSTATUS st = readPublicNumbers(tree, bits->firstChild, ERR_STRUCTURE, ERR_RSA_EXPONENT_TOO_LONG, &n, &e);
         st < 0)
         return st;
-    while (n.length && n.data[0] == 0) {
-        ++n.data;
-        --n.length;
-    }
+    n = magnitude(n);
     if (n.length > RSA_MAX_MODULUS_BYTES)
         return ERR_RSA_MODULUS_TOO_LONG;
     return makePublicKey(e, n, holder);
