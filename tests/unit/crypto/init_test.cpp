@@ -147,37 +147,29 @@ TEST(CryptoInitLibrary, Scenarios)
     EXPECT_EQ(CRYPTO_getInitCount(), 0u) << "scenarios must leave the test process uninitialised";
 }
 
-// The first 32 bytes g_randomContext gives after the initialisation, in a child process.
-std::string first_draw_in_child()
+int g_drawFd = -1;
+
+// The first 32 bytes g_randomContext gives after the initialisation, written to g_drawFd.
+void draw_first_bytes()
 {
-    int fds[2];
-    if (pipe(fds) != 0)
-        return "";
-    std::fflush(stdout);
-    pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        uint8_t out[32] = {};
-        bool ok = CRYPTO_initLibrary() == 1 && RANDOM_generate(g_randomContext, out, sizeof out) == OK;
-        _exit(ok && write(fds[1], out, sizeof out) == ssize_t(sizeof out) ? 0 : 1);
-    }
-    close(fds[1]);
     uint8_t out[32];
-    ssize_t got = pid > 0 ? read(fds[0], out, sizeof out) : -1;
-    close(fds[0]);
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid || status != 0 || got != ssize_t(sizeof out))
-        return "";
-    return std::string(reinterpret_cast<const char *>(out), sizeof out);
+    CHILD_CHECK(CRYPTO_initLibrary() == 1 && RANDOM_generate(g_randomContext, out, sizeof out) == OK);
+    CHILD_CHECK(write(g_drawFd, out, sizeof out) == ssize_t(sizeof out));
 }
 
 // Seeded from the device before its first use, the generator differs between processes.
 TEST(CryptoInitLibrary, TwoProcessesDrawDifferentBytes)
 {
-    const std::string a = first_draw_in_child(), b = first_draw_in_child();
-    ASSERT_EQ(a.size(), 32u);
-    ASSERT_EQ(b.size(), 32u);
-    EXPECT_NE(a, b);
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    g_drawFd = fds[1];
+    EXPECT_EQ(0, run_in_child(draw_first_bytes));
+    EXPECT_EQ(0, run_in_child(draw_first_bytes));
+    close(fds[1]);
+    uint8_t draws[64];
+    ASSERT_EQ(ssize_t(sizeof draws), read(fds[0], draws, sizeof draws));
+    close(fds[0]);
+    EXPECT_NE(0, std::memcmp(draws, draws + 32, 32));
 }
 
 } // namespace
