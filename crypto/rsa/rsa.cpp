@@ -154,12 +154,11 @@ struct Number {
 
 } // namespace
 
-MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, uint8_t *block,
-                                  uint32_t *blockLength, VLONG **queue)
+MSTATUS RSA_publicBlock(const RSAKey *key, const uint8_t *signature, uint8_t *block, VLONG **queue)
 {
     if (!key)
         return ERR_RSA_NULL_KEY;
-    if (!signature || !block || !blockLength)
+    if (!signature || !block)
         return ERR_NULL_POINTER;
     int32_t modulusLength = 0;
     if (MSTATUS st = RSA_getModulusLength(key, &modulusLength); st < 0)
@@ -182,8 +181,19 @@ MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, u
     if (st < 0)
         return st;
     int32_t size = int32_t(k);
-    if (st = VLONG_byteStringFromVlong(m.v, block, &size); st < 0)
+    return VLONG_byteStringFromVlong(m.v, block, &size);
+}
+
+MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, uint8_t *block,
+                                  uint32_t *blockLength, VLONG **queue)
+{
+    if (key && !blockLength)
+        return ERR_NULL_POINTER;
+    if (MSTATUS st = RSA_publicBlock(key, signature, block, queue); st < 0)
         return st;
+    int32_t modulusLength = 0;
+    RSA_getModulusLength(key, &modulusLength);
+    uint32_t k = uint32_t(modulusLength);
 
     // Block type 1: 00 01 FF .. FF 00 || data, or 01 ?? FF .. FF 00 || data.
     bool typeOne = (k > 1 && block[0] == 0x00 && block[1] == 0x01) || (k > 0 && block[0] == 0x01);

@@ -66,6 +66,11 @@ MSTATUS RSA_cloneKey(RSAKey **out, const RSAKey *source, VLONG **queue);
 // Minimal byte length of n. -6001 when key, length or n is null.
 MSTATUS RSA_getModulusLength(const RSAKey *key, int32_t *length);
 
+// RSA public operation alone: block (at least the modulus length k) receives
+// signature^e mod n as exactly k big-endian bytes. A signature value not below n is refused
+// with -7709. Lets a caller compare the whole opened block with an encoding of its own.
+MSTATUS RSA_publicBlock(const RSAKey *key, const uint8_t *signature, uint8_t *block, VLONG **queue);
+
 // RSA public operation on a signature of exactly the modulus length, then the type-1
 // unpadding "00 01 FF..FF 00 || data" (a block starting 01 is also taken, its second byte
 // unexamined). block (at least the modulus length) receives the data moved to its start and
