@@ -51,12 +51,18 @@ void wait_for_key(int fd, uint8_t awaited, const char *reminder)
     }
 }
 
-// Output sent, pending input and output dropped, then the new attributes.
-void apply_attributes(int fd, const termios &attributes)
+// Lets what was printed go out and drops what was typed before the switch. Once tcdrain has
+// returned a serial line holds no output, so only input is flushed: on a pseudo-terminal,
+// whose tcdrain does not wait for the reader, flushing output too would drop the prompts.
+void settle_line(int fd)
 {
     std::fflush(stdout);
     tcdrain(fd);
-    tcflush(fd, TCIOFLUSH);
+    tcflush(fd, TCIFLUSH);
+}
+
+void apply_attributes(int fd, const termios &attributes)
+{
     tcsetattr(fd, TCSADRAIN, &attributes);
     tcflow(fd, TCOON);
 }
@@ -72,9 +78,7 @@ int serial_fast_mode()
     }
     std::puts("       Change the baud rate to 115200 bps and hit the <ENTER> key");
     std::puts("       before initiating the download.");
-    std::fflush(stdout);
-    tcdrain(fd);
-    tcflush(fd, TCIOFLUSH);
+    settle_line(fd);
     tcgetattr(fd, &g_saved_serial);
 
     termios fast = g_saved_serial;
@@ -85,8 +89,7 @@ int serial_fast_mode()
     fast.c_iflag = IGNBRK;
     fast.c_oflag = 0;
     fast.c_lflag &= ~static_cast<tcflag_t>(ICANON | ISIG | ECHO | ECHOE);
-    tcsetattr(fd, TCSADRAIN, &fast);
-    tcflow(fd, TCOON);
+    apply_attributes(fd, fast);
 
     wait_for_key(fd, '\r',
                  "\r\n    ... Waiting for the <Enter> key to be hit before the download can start...\r");
@@ -98,6 +101,7 @@ void serial_restore_mode(int fd)
     if (fd < 0)
         return;
     std::puts("       Change the baud rate back to 9600 bps, hit the <ENTER> key");
+    settle_line(fd);
     apply_attributes(fd, g_saved_serial);
     wait_for_key(fd, '\n', "\r\n    ... Waiting for the <ENTER> key to be hit...\r");
 }
