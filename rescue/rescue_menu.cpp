@@ -10,7 +10,6 @@
 #include "boot/boot_state.h"
 #include "boot/image_boot.h"
 #include "boot/startup.h"
-#include "image/bytes.h"
 #include "image/format.h"
 #include "image/validate.h"
 #include "rescue/console.h"
