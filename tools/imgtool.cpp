@@ -7,6 +7,7 @@
 //   imgtool keyhash the fingerprint of a signing key
 // Every error is one line on standard error and a non-zero exit status.
 #include "image/builder.h"
+#include "image/bytes.h"
 #include "image/format.h"
 #include "tools/imgtool_sign.h"
 
@@ -150,7 +151,9 @@ int cmd_create(int argc, char **argv)
                   "ones for readers), the payload file, and the CRC over bytes 4 to T-1.\n"
                   "--header-size sets H (format 2: at least 20; format 3: at least 24 plus the records).\n"
                   "--sign (format 3) signs the payload with the RSA private key (PKCS#1 v1.5, SHA-256) and\n"
-                  "adds the signature record and the public key record (PEM unless --key-record der).");
+                  "adds the signature record and the public key record (PEM unless --key-record der).\n"
+                  "A component must be at least 24 bytes (the bytes readers need to see one), and a\n"
+                  "format-1 payload must not start with \"HDR3\" (readers would take it for format 3).");
         return 0;
     }
     ComponentPlan plan;
@@ -215,12 +218,23 @@ int cmd_create(int argc, char **argv)
     Bytes payload;
     if (!read_file(payload_path, &payload))
         return fail("cannot read payload '%s': %s", payload_path, std::strerror(errno));
+    // Offset 16 of a format-1 component is the payload's start; readers test it for the
+    // format-3 tag before anything else.
+    if (plan.format == 1 && payload.size() >= 4 && load_be32(payload.data()) == IMAGE_HDR3_TAG)
+        return fail("payload starts with \"HDR3\": readers would take this format-1 component for format 3");
     if (sign_key && !imgtool_sign_plan(plan, payload, sign_key, key_as_der))
         return 1;
     const char *why = "";
     Bytes component = image_build_component(plan, payload, &why);
     if (component.empty())
         return fail("cannot make the component: %s", why);
+    // Readers need 24 bytes to see a component (info, pack and the board alike).
+    if (component.size() < IMAGE_PROBE_SIZE) {
+        const std::string size = std::to_string(component.size());
+        const std::string more = std::to_string(IMAGE_PROBE_SIZE - component.size());
+        return fail("component of %s bytes is below the 24 that readers need: add at least %s payload bytes",
+                    size.c_str(), more.c_str());
+    }
     if (!write_file(out, component.data(), component.size()))
         return fail("cannot write '%s': %s", out, std::strerror(errno));
     return 0;
@@ -286,7 +300,9 @@ int cmd_info(int argc, char **argv)
         std::puts("usage: imgtool info FILE\n"
                   "Walks a package, slot file or partition dump and prints, per component, its offset,\n"
                   "type, format, header length H, payload length P, total size T, version, whether its\n"
-                  "CRC is good, and its records. Exits 1 when the file holds a corrupt component.");
+                  "CRC is good, and its records. Exits 1 when the file holds a corrupt component or\n"
+                  "trailing bytes that are not a component (fewer than 24, not erased flash), 2 when\n"
+                  "a CRC is bad.");
         return wants_help(argc, argv) ? 0 : 1;
     }
     Bytes data;
@@ -306,9 +322,9 @@ int cmd_info(int argc, char **argv)
     case WalkEnd::Complete:
         break;
     case WalkEnd::Trailing:
-        std::printf("%llu trailing bytes at offset 0x%llX (too short for a header)\n",
-                    static_cast<unsigned long long>(data.size()) - at, at);
-        break;
+        std::fprintf(stderr, "imgtool: %llu trailing bytes at offset 0x%llX are not a component (fewer than 24)\n",
+                     static_cast<unsigned long long>(data.size()) - at, at);
+        return 1;
     case WalkEnd::Erased:
         std::printf("erased flash from offset 0x%llX\n", at);
         break;

@@ -91,6 +91,23 @@ std::string fingerprint_of(const uint8_t *key, uint32_t length)
     return hex(fingerprint, sizeof fingerprint);
 }
 
+// Fingerprint of a key file an engineer hands the tool: what the boot manager reads itself,
+// else any key OpenSSL reads (PKCS#8, for one), through its public half.
+bool file_key_fingerprint(const Bytes &key, uint8_t fingerprint[KEY_FINGERPRINT_SIZE])
+{
+    if (trusted_key_fingerprint(key.data(), uint32_t(key.size()), fingerprint) == OK)
+        return true;
+    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(key.data(), int(key.size())));
+    std::unique_ptr<EVP_PKEY, PkeyFree> pkey(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
+    if (!pkey) {
+        const unsigned char *p = key.data();
+        pkey.reset(d2i_AutoPrivateKey(nullptr, &p, long(key.size())));
+    }
+    Bytes der;
+    return pkey && public_key_bytes(pkey.get(), true, &der) &&
+           trusted_key_fingerprint(der.data(), uint32_t(der.size()), fingerprint) == OK;
+}
+
 } // namespace
 
 bool imgtool_sign_plan(ComponentPlan &plan, const std::vector<uint8_t> &payload, const char *key_path,
@@ -129,16 +146,17 @@ int imgtool_keyhash(int argc, char **argv)
     if (argc != 1 || !std::strcmp(argv[0], "--help") || !std::strcmp(argv[0], "-h")) {
         std::puts("usage: imgtool keyhash KEY\n"
                   "Prints the fingerprint of an RSA key (PEM or DER, public or private) as the build\n"
-                  "records it for BM_TRUSTED_KEYS: the SHA-256 of its public key blob.");
+                  "records it for BM_TRUSTED_KEYS: the SHA-256 of its public key blob. (The build\n"
+                  "itself reads public keys and PKCS#1 private keys; give it the public key.)");
         return argc == 1 ? 0 : 1;
     }
     Bytes key;
     if (!read_all(argv[0], &key) || key.empty())
         return complain("cannot read key", argv[0]), 1;
-    std::string fingerprint = fingerprint_of(key.data(), uint32_t(key.size()));
-    if (fingerprint.empty())
-        return complain("not an RSA key the boot manager can read:", argv[0]), 1;
-    std::printf("%s  %s\n", fingerprint.c_str(), argv[0]);
+    uint8_t fingerprint[KEY_FINGERPRINT_SIZE];
+    if (!file_key_fingerprint(key, fingerprint))
+        return complain("not an RSA key:", argv[0]), 1;
+    std::printf("%s  %s\n", hex(fingerprint, sizeof fingerprint).c_str(), argv[0]);
     return 0;
 }
 
@@ -158,8 +176,7 @@ int imgtool_verify(int argc, char **argv)
         if (!std::strcmp(argv[i], "--trusted")) {
             Bytes key;
             std::array<uint8_t, KEY_FINGERPRINT_SIZE> fingerprint{};
-            if (i + 1 >= argc || !read_all(argv[i + 1], &key) ||
-                trusted_key_fingerprint(key.data(), uint32_t(key.size()), fingerprint.data()) != OK)
+            if (i + 1 >= argc || !read_all(argv[i + 1], &key) || !file_key_fingerprint(key, fingerprint.data()))
                 return complain("--trusted needs a readable RSA key:", i + 1 < argc ? argv[i + 1] : ""), 1;
             trusted.push_back(fingerprint);
             ++i;
