@@ -11,7 +11,7 @@ import pytest
 import harness
 
 TIMED_OUT = "Timeout. Assuming \"no\"."
-REJECTED_QUESTION = "USB image is in rejected list.\nWould you still like to load it? "
+REJECTED_QUESTION = "USB image is in rejected list.\r\nWould you still like to load it? "
 
 
 def with_stick(board, files, delay=1):
@@ -111,7 +111,7 @@ def test_declining_a_rejected_replacement_looks_at_nothing_else(flash_board):
     rejected.mkdir(parents=True)
     (rejected / hashlib.md5(replacement).hexdigest()).touch()
     console = flash_board.power_on(timeout=60)
-    console.expect_exact("Replacement USB image is in rejected list.\nWould you still like to load it? (y/n) ")
+    console.expect_exact("Replacement USB image is in rejected list.\r\nWould you still like to load it? (y/n) ")
     console.sendline("n")
     run = console.wait_end()
     assert "replacement for image1" not in run.transcript
