@@ -4,81 +4,22 @@
 // operation (no padding).
 #include "crypto/digest/hash.h"
 #include "crypto/rsa/rsa.h"
-#include "tests/unit/crypto/rsa_test_util.h"
-
-#include <openssl/bn.h>
-#include <openssl/evp.h>
-#include <openssl/rsa.h>
-
-#include <gtest/gtest.h>
+#include "tests/unit/crypto/openssl_util.h"
 
 #include <algorithm>
-#include <map>
-#include <memory>
 
 namespace {
 
-using PkeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
-
 struct TestKey {
-    PkeyPtr pkey{nullptr, &EVP_PKEY_free};
+    EVP_PKEY *pkey;
     Bytes n;
-    uint32_t e = 0;
+    uint32_t e;
 };
 
-// One key per (bits, e), generated once for the whole test binary.
-const TestKey &testKey(int bits, uint32_t e)
+TestKey testKey(int bits, uint32_t e)
 {
-    static std::map<std::pair<int, uint32_t>, TestKey> keys;
-    TestKey &k = keys[{bits, e}];
-    if (k.pkey)
-        return k;
-    CtxPtr ctx(EVP_PKEY_CTX_new_id(EVP_PKEY_RSA, nullptr), &EVP_PKEY_CTX_free);
-    BIGNUM *exp = BN_new();
-    BN_set_word(exp, e);
-    EVP_PKEY *raw = nullptr;
-    EXPECT_EQ(1, EVP_PKEY_keygen_init(ctx.get()));
-    EXPECT_EQ(1, EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits));
-    EXPECT_EQ(1, EVP_PKEY_CTX_set1_rsa_keygen_pubexp(ctx.get(), exp));
-    EXPECT_EQ(1, EVP_PKEY_keygen(ctx.get(), &raw));
-    BN_free(exp);
-    k.pkey.reset(raw);
-    BIGNUM *n = nullptr;
-    EXPECT_EQ(1, EVP_PKEY_get_bn_param(raw, "n", &n));
-    k.n.resize(size_t(BN_num_bytes(n)));
-    BN_bn2bin(n, k.n.data());
-    BN_free(n);
-    k.e = e;
-    return k;
-}
-
-// OpenSSL's PKCS#1 v1.5 signature over the digest of msg.
-Bytes opensslSign(const TestKey &k, const EVP_MD *md, const Bytes &digest)
-{
-    CtxPtr ctx(EVP_PKEY_CTX_new(k.pkey.get(), nullptr), &EVP_PKEY_CTX_free);
-    EXPECT_EQ(1, EVP_PKEY_sign_init(ctx.get()));
-    EXPECT_EQ(1, EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING));
-    EXPECT_EQ(1, EVP_PKEY_CTX_set_signature_md(ctx.get(), md));
-    size_t len = 0;
-    EXPECT_EQ(1, EVP_PKEY_sign(ctx.get(), nullptr, &len, digest.data(), digest.size()));
-    Bytes sig(len);
-    EXPECT_EQ(1, EVP_PKEY_sign(ctx.get(), sig.data(), &len, digest.data(), digest.size()));
-    sig.resize(len);
-    return sig;
-}
-
-// block^d mod n by OpenSSL's raw private operation.
-Bytes rawPrivate(const TestKey &k, const Bytes &block)
-{
-    CtxPtr ctx(EVP_PKEY_CTX_new(k.pkey.get(), nullptr), &EVP_PKEY_CTX_free);
-    EXPECT_EQ(1, EVP_PKEY_decrypt_init(ctx.get()));
-    EXPECT_EQ(1, EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING));
-    size_t len = k.n.size();
-    Bytes out(len);
-    EXPECT_EQ(1, EVP_PKEY_decrypt(ctx.get(), out.data(), &len, block.data(), block.size()));
-    out.resize(len);
-    return out;
+    EVP_PKEY *key = opensslRsaKey(bits, e);
+    return {key, bnParam(key, OSSL_PKEY_PARAM_RSA_N), e};
 }
 
 struct Result {
@@ -106,7 +47,7 @@ class RsaOracle : public ::testing::TestWithParam<std::pair<int, uint32_t>> {};
 
 TEST_P(RsaOracle, OpenSslSignaturesOpenToTheirDigestAndHashId)
 {
-    const TestKey &k = testKey(GetParam().first, GetParam().second);
+    const TestKey k = testKey(GetParam().first, GetParam().second);
     struct Case {
         const EVP_MD *md;
         int32_t hashId;
@@ -116,7 +57,7 @@ TEST_P(RsaOracle, OpenSslSignaturesOpenToTheirDigestAndHashId)
         Bytes digest(size_t(EVP_MD_get_size(c.md)));
         unsigned len = 0;
         ASSERT_EQ(1, EVP_Digest(message.data(), message.size(), digest.data(), &len, c.md, nullptr));
-        Bytes sig = opensslSign(k, c.md, digest);
+        Bytes sig = opensslSign(k.pkey, c.md, digest);
         Result r = verify(k, sig);
         ASSERT_EQ(OK, r.status) << EVP_MD_get0_name(c.md);
         EXPECT_EQ(c.hashId, r.hashId);
@@ -130,7 +71,7 @@ TEST_P(RsaOracle, OpenSslSignaturesOpenToTheirDigestAndHashId)
 
 TEST_P(RsaOracle, CraftedBlocksGiveTheirStatus)
 {
-    const TestKey &k = testKey(GetParam().first, GetParam().second);
+    const TestKey k = testKey(GetParam().first, GetParam().second);
     const size_t K = k.n.size();
     const Bytes sha256 = digestOf(32);
     const Bytes good = digestInfo(oid::SHA256, sha256);
@@ -159,14 +100,14 @@ TEST_P(RsaOracle, CraftedBlocksGiveTheirStatus)
     };
     for (const Case &c : cases) {
         ASSERT_EQ(K, c.block.size()) << c.name;
-        Result r = verify(k, rawPrivate(k, c.block));
+        Result r = verify(k, rawPrivate(k.pkey, c.block));
         EXPECT_EQ(c.status, r.status) << c.name << ", " << GetParam().first << " bits, e = " << GetParam().second;
         if (c.status == OK) {
             EXPECT_EQ(sha256, r.digest) << c.name;
         }
     }
     // Lengths one short and one long are refused before any arithmetic.
-    Bytes sig = rawPrivate(k, standard);
+    Bytes sig = rawPrivate(k.pkey, standard);
     Bytes shorter(sig.begin() + 1, sig.end()), longer = cat({{0x00}, sig});
     EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, verify(k, shorter).status);
     EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, verify(k, longer).status);
@@ -220,7 +161,7 @@ TEST(RsaOracleForgery, ExponentThreeCubeRootThroughLongParametersIsRefused)
     Bytes digest = digestOf(32);
     digest.back() |= 1;
     for (auto [bits, free] : {std::pair{2048, 191u}, std::pair{4096, 444u}}) {
-        const TestKey &k = testKey(bits, 3);
+        const TestKey k = testKey(bits, 3);
         Bytes block;
         const Bytes sig = forgeSignature(k.n.size(), free, digest, &block);
         EXPECT_EQ(ERR_STRUCTURE, verify(k, sig).status) << bits << " bits";

@@ -10,25 +10,13 @@
 #include "signature/imgsign.h"
 #include "signature/trusted_keys.h"
 #include "tests/support/sim_fixture.h"
-#include "tests/unit/crypto/rsa_test_util.h"
+#include "tests/unit/crypto/openssl_util.h"
 
-#include <openssl/bn.h>
-#include <openssl/core_names.h>
-#include <openssl/encoder.h>
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-#include <openssl/rsa.h>
 #include <openssl/sha.h>
 
-#include <gtest/gtest.h>
-
-#include <memory>
 #include <string>
 
 namespace {
-
-using PkeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
-using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
 
 Bytes sha256(const Bytes &data)
 {
@@ -37,96 +25,40 @@ Bytes sha256(const Bytes &data)
     return d;
 }
 
-Bytes bio_bytes(BIO *bio)
-{
-    char *data = nullptr;
-    long length = BIO_get_mem_data(bio, &data);
-    Bytes out(data, data + length);
-    BIO_free(bio);
-    return out;
-}
-
-Bytes encode(const EVP_PKEY *key, int selection, const char *format)
-{
-    std::unique_ptr<OSSL_ENCODER_CTX, decltype(&OSSL_ENCODER_CTX_free)> ctx(
-        OSSL_ENCODER_CTX_new_for_pkey(key, selection, format, "type-specific", nullptr), &OSSL_ENCODER_CTX_free);
-    unsigned char *data = nullptr;
-    size_t length = 0;
-    EXPECT_EQ(1, OSSL_ENCODER_to_data(ctx.get(), &data, &length));
-    Bytes out(data, data + length);
-    OPENSSL_free(data);
-    return out;
-}
-
+// A signing key and its public key in every form a key record may carry.
 struct Signer {
-    PkeyPtr pkey{nullptr, &EVP_PKEY_free};
+    EVP_PKEY *pkey;
     Bytes spki_pem, spki_der, pkcs1_pem, pkcs1_der, private_pem;
-    size_t k = 0;
+    size_t k;
 
-    Bytes sign(const Bytes &payload) const
-    {
-        std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
-        size_t length = 0;
-        EXPECT_EQ(1, EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, pkey.get()));
-        EXPECT_EQ(1, EVP_DigestSign(ctx.get(), nullptr, &length, payload.data(), payload.size()));
-        Bytes sig(length);
-        EXPECT_EQ(1, EVP_DigestSign(ctx.get(), sig.data(), &length, payload.data(), payload.size()));
-        return sig;
-    }
-
-    // block^d mod n: a "signature" whose public opening is exactly the block.
-    Bytes raw(const Bytes &block) const
-    {
-        CtxPtr ctx(EVP_PKEY_CTX_new(pkey.get(), nullptr), &EVP_PKEY_CTX_free);
-        EXPECT_EQ(1, EVP_PKEY_decrypt_init(ctx.get()));
-        EXPECT_EQ(1, EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING));
-        size_t length = k;
-        Bytes out(k);
-        EXPECT_EQ(1, EVP_PKEY_decrypt(ctx.get(), out.data(), &length, block.data(), block.size()));
-        return out;
-    }
+    Bytes sign(const Bytes &payload) const { return opensslSign(pkey, EVP_sha256(), sha256(payload)); }
+    Bytes raw(const Bytes &block) const { return rawPrivate(pkey, block); }
 };
 
-// Two 2048-bit keys (one to be trusted, one not), made once per test binary.
-const Signer &signer(int which)
+// Two 2048-bit keys: 0 is trusted, 1 is not.
+Signer signer(int which)
 {
-    static Signer signers[2];
-    Signer &s = signers[which];
-    if (s.pkey)
-        return s;
-    s.pkey.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}));
-    s.k = 256;
-    BIO *bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PUBKEY(bio, s.pkey.get());
-    s.spki_pem = bio_bytes(bio);
-    unsigned char *der = nullptr;
-    int length = i2d_PUBKEY(s.pkey.get(), &der);
-    s.spki_der.assign(der, der + length);
-    OPENSSL_free(der);
-    // PKCS#1 forms: the key type's own structure.
-    s.pkcs1_pem = encode(s.pkey.get(), OSSL_KEYMGMT_SELECT_PUBLIC_KEY, "PEM");
-    s.pkcs1_der = encode(s.pkey.get(), OSSL_KEYMGMT_SELECT_PUBLIC_KEY, "DER");
-    s.private_pem = encode(s.pkey.get(), OSSL_KEYMGMT_SELECT_KEYPAIR, "PEM");
-    return s;
+    EVP_PKEY *key = opensslRsaKey(2048, which == 0 ? 65537 : 3);
+    const int PUBLIC = OSSL_KEYMGMT_SELECT_PUBLIC_KEY;
+    return {key,
+            encodeKey(key, PUBLIC, "PEM", "SubjectPublicKeyInfo"),
+            encodeKey(key, PUBLIC, "DER", "SubjectPublicKeyInfo"),
+            encodeKey(key, PUBLIC, "PEM", "type-specific"),
+            encodeKey(key, PUBLIC, "DER", "type-specific"),
+            encodeKey(key, OSSL_KEYMGMT_SELECT_KEYPAIR, "PEM", "type-specific"),
+            256};
 }
 
 // SHA-256 of the public key blob, built here from OpenSSL's numbers:
 // 00000000 00000001 00000001 | 01 00 | len(e) e | len(n) n.
 Bytes expected_fingerprint(const Signer &s)
 {
-    BIGNUM *n = nullptr, *e = nullptr;
-    EVP_PKEY_get_bn_param(s.pkey.get(), "n", &n);
-    EVP_PKEY_get_bn_param(s.pkey.get(), "e", &e);
-    auto number = [](const BIGNUM *v) {
-        Bytes b(size_t(BN_num_bytes(v)));
-        BN_bn2bin(v, b.data());
+    auto number = [](const Bytes &b) {
         uint32_t len = uint32_t(b.size());
         return cat({Bytes{uint8_t(len >> 24), uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)}, b});
     };
-    Bytes blob = cat({Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0}, number(e), number(n)});
-    BN_free(n);
-    BN_free(e);
-    return sha256(blob);
+    return sha256(cat({Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0}, number(bnParam(s.pkey, OSSL_PKEY_PARAM_RSA_E)),
+                       number(bnParam(s.pkey, OSSL_PKEY_PARAM_RSA_N))}));
 }
 
 MSTATUS verify(const Bytes &digest, const Bytes &signature, const Bytes &key)
@@ -161,7 +93,7 @@ const Bytes PAYLOAD = [] {
 
 TEST_F(SignatureTest, EveryKeyFormVerifiesAndHasOneFingerprint)
 {
-    const Signer &s = signer(0);
+    const Signer s = signer(0);
     const Bytes digest = sha256(PAYLOAD), sig = s.sign(PAYLOAD);
     Bytes crlf;
     for (uint8_t c : s.spki_pem) {
@@ -180,7 +112,7 @@ TEST_F(SignatureTest, EveryKeyFormVerifiesAndHasOneFingerprint)
 
 TEST_F(SignatureTest, OnlyTheCanonicalBlockOfTheDigestPasses)
 {
-    const Signer &s = signer(0);
+    const Signer s = signer(0);
     const size_t k = s.k;
     const Bytes d = sha256(PAYLOAD);
     const Bytes info = digestInfo(oid::SHA256, d);
@@ -239,7 +171,7 @@ TEST_F(SignatureTest, OnlyTheCanonicalBlockOfTheDigestPasses)
 
 TEST_F(SignatureTest, FailuresGiveTheirStatus)
 {
-    const Signer &s = signer(0);
+    const Signer s = signer(0);
     Bytes d = sha256(PAYLOAD);
     Bytes sig = s.sign(PAYLOAD);
     Bytes other = d;
@@ -259,10 +191,7 @@ TEST_F(SignatureTest, FailuresGiveTheirStatus)
 
     // An EC key converts but cannot check an RSA signature.
     PkeyPtr ec(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"), &EVP_PKEY_free);
-    unsigned char *der = nullptr;
-    int length = i2d_PUBKEY(ec.get(), &der);
-    Bytes ec_key(der, der + length);
-    OPENSSL_free(der);
+    const Bytes ec_key = encodeKey(ec.get(), OSSL_KEYMGMT_SELECT_PUBLIC_KEY, "DER", "SubjectPublicKeyInfo");
     EXPECT_EQ(OK, CA_MGMT_convertPublicKey(ec_key.data(), uint32_t(ec_key.size()), nullptr));
     EXPECT_EQ(ERR_SIGNATURE_KEY_NOT_RSA, verify(d, sig, ec_key));
     uint8_t fingerprint[KEY_FINGERPRINT_SIZE];
@@ -324,7 +253,7 @@ std::string gate_line(const Bytes &component)
 
 TEST_F(SignatureTest, GateTakesSignaturesOfTrustedKeysOnly)
 {
-    const Signer &trusted = signer(0), &stranger = signer(1);
+    const Signer trusted = signer(0), stranger = signer(1);
     const std::string verified = "accepted \tImage signature verified\n";
     Bytes good = signed_component(trusted, PAYLOAD, 0x01000000);
     EXPECT_EQ(verified, gate_line(good));
