@@ -9,6 +9,10 @@
 #include <string>
 #include <vector>
 
+#ifndef BENCH_RATIO_SUFFIX
+#define BENCH_RATIO_SUFFIX ""
+#endif
+
 namespace {
 
 struct RatioPair {
@@ -72,10 +76,10 @@ int main(int argc, char **argv)
         auto ours = reporter.rates.find(pair.ours);
         auto anchor = reporter.rates.find(pair.anchor);
         if (ours == reporter.rates.end() || anchor == reporter.rates.end() || anchor->second <= 0) {
-            std::printf("ratio %s unmeasured\n", pair.name.c_str());
+            std::printf("ratio %s%s unmeasured\n", pair.name.c_str(), BENCH_RATIO_SUFFIX);
             continue;
         }
-        std::printf("ratio %s %.3f\n", pair.name.c_str(), ours->second / anchor->second);
+        std::printf("ratio %s%s %.3f\n", pair.name.c_str(), BENCH_RATIO_SUFFIX, ours->second / anchor->second);
     }
     return 0;
 }
