@@ -19,6 +19,18 @@ struct RatioPair {
     std::string name, ours, anchor;
 };
 
+struct Note {
+    std::string name;
+    double value;
+    std::string unit;
+};
+
+std::vector<Note> &notes()
+{
+    static std::vector<Note> list;
+    return list;
+}
+
 std::vector<RatioPair> &ratio_pairs()
 {
     static std::vector<RatioPair> pairs;
@@ -64,6 +76,11 @@ void bench_ratio(const char *name, const char *ours, const char *anchor)
     ratio_pairs().push_back({name, ours, anchor});
 }
 
+void bench_note(const char *name, double value, const char *unit)
+{
+    notes().push_back({name, value, unit});
+}
+
 int main(int argc, char **argv)
 {
     benchmark::Initialize(&argc, argv);
@@ -81,5 +98,7 @@ int main(int argc, char **argv)
         }
         std::printf("ratio %s%s %.3f\n", pair.name.c_str(), BENCH_RATIO_SUFFIX, ours->second / anchor->second);
     }
+    for (const Note &note : notes())
+        std::printf("note %s%s %.1f %s\n", note.name.c_str(), BENCH_RATIO_SUFFIX, note.value, note.unit.c_str());
     return 0;
 }

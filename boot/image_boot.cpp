@@ -107,9 +107,10 @@ FilePtr open_usb_image()
     return image;
 }
 
+// Every caller fills the whole buffer before it uses it, so it is not cleared first.
 Buffer allocate(uint32_t size)
 {
-    Buffer buffer(new (std::nothrow) uint8_t[size]());
+    Buffer buffer(new (std::nothrow) uint8_t[size]);
     if (!buffer)
         std::fprintf(stderr, "Not enough memory for an image component of %u bytes.\n", size);
     return buffer;
@@ -121,14 +122,26 @@ bool component_crc_ok(const uint8_t *component, uint32_t total)
 }
 
 // Reads the component at the file's position whole and checks its CRC. Null when it
-// cannot be read, held or verified.
+// cannot be read, held or verified. The CRC runs over each piece right after it is read,
+// while the piece is still in the cache, instead of over the whole component afterwards.
 Buffer read_checked_component(FILE *image, uint32_t total)
 {
+    constexpr uint32_t PIECE = 256 * 1024;
     Buffer component = allocate(total);
     if (!component)
         return nullptr;
-    if (std::fread(component.get(), 1, total, image) != total ||
-        !component_crc_ok(component.get(), total))
+    uint8_t *bytes = component.get();
+    uint32_t crc = 0xFFFFFFFFu;
+    for (uint32_t done = 0; done < total;) {
+        uint32_t piece = std::min(PIECE, total - done);
+        if (std::fread(bytes + done, 1, piece, image) != piece)
+            return nullptr;
+        // Bytes 0..3 hold the CRC word, which the CRC does not cover.
+        uint32_t from = done == 0 ? 4 : done;
+        crc = image_crc32(bytes + from, done + piece - from, crc);
+        done += piece;
+    }
+    if (crc != load_be32(bytes))
         return nullptr;
     return component;
 }
@@ -257,6 +270,19 @@ int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t
     return 0;
 }
 
+ComponentCopy copy_boot_component(FILE *image, uint32_t header_len, uint32_t payload_len, FILE *tarball)
+{
+    // Lengths come from a checked layout; anything else is refused, not read.
+    const uint64_t total = uint64_t{header_len} + payload_len;
+    if (total < IMAGE_BASIC_HEADER_SIZE || total > UINT32_MAX)
+        return COMPONENT_BAD;
+    Buffer component = read_checked_component(image, static_cast<uint32_t>(total));
+    if (!component)
+        return COMPONENT_BAD;
+    return write_all(tarball, component.get() + header_len, payload_len) ? COMPONENT_COPIED
+                                                                          : COMPONENT_WRITE_FAILED;
+}
+
 int boot_image_slot(int slot)
 {
     if (slot < 1 || slot > USB_BOOT_SLOT)
@@ -280,16 +306,13 @@ int boot_image_slot(int slot)
         return report_no_component(slot, type);
     }
 
-    Buffer component = read_checked_component(image.get(), header_len + payload_len);
+    ComponentCopy copied = copy_boot_component(image.get(), header_len, payload_len, tarball.get());
     image.reset();
-    if (!component) {
+    if (copied == COMPONENT_BAD) {
         tarball.reset();
         return report_crc_failure(slot);
     }
-
-    bool written = write_all(tarball.get(), component.get() + header_len, payload_len);
-    component.reset();
-    if (!close_checked(tarball) || !written) {
+    if (!close_checked(tarball) || copied != COMPONENT_COPIED) {
         std::fputs("Failed to write application image output file.\n", stderr);
         final_branch_reboot();
     }

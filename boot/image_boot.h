@@ -31,6 +31,18 @@ int boot_image_slot(int slot);
 int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t *header_len,
                         uint32_t *payload_len, uint8_t header_copy[IMAGE_BASIC_HEADER_SIZE]);
 
+// What copy_boot_component did with the component at the image file's position.
+enum ComponentCopy {
+    COMPONENT_COPIED,        // CRC correct, payload written to the tarball
+    COMPONENT_BAD,           // could not be held in memory or read whole, or its CRC is wrong
+    COMPONENT_WRITE_FAILED,  // CRC correct, but the tarball did not take the whole payload
+};
+
+// The slot boot's step: reads the component of header_len + payload_len bytes at the
+// image's position whole, checks its CRC and writes its payload to `tarball` in one piece.
+// Closes neither file.
+ComponentCopy copy_boot_component(FILE *image, uint32_t header_len, uint32_t payload_len, FILE *tarball);
+
 // Extracts the gzip-compressed debugger from the first component of the slot that is not
 // being booted into /tmp/gdb. Returns 1 when /tmp/gdb was produced, 0 otherwise.
 int extract_gdb(int slot);
