@@ -83,6 +83,13 @@ void bench_note(const char *name, double value, const char *unit)
 
 int main(int argc, char **argv)
 {
+    // Repetitions of the benchmarks of a binary run in random order, so that a stretch of
+    // load from the machine's other users does not fall on one side of a pair only.
+    std::vector<char *> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
