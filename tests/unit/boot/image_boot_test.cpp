@@ -1,13 +1,15 @@
 // The component search of the image boot over slot files holding mixed components: which
 // component it stops at, where it leaves the file, and that no header can make it loop or
-// read past the end of the file.
+// read past the end of the file; the read, check and write of the component found.
 #include "boot/image_boot.h"
 #include "image/builder.h"
 #include "image/bytes.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -176,5 +178,50 @@ TEST(FindBootComponent, EndsTheWalkOnFilesWithoutUsableComponent)
         Found r = search(c.file);
         EXPECT_EQ(0, r.result) << c.name;
         EXPECT_EQ(c.last_type, r.magic) << c.name;
+    }
+}
+
+// The step boot_image_slot runs on the component it found, on a component larger than the
+// pieces it is read and checked in, so the CRC register carries from piece to piece: a
+// flipped bit anywhere, a file that ends early or a tarball that takes nothing stops it.
+TEST(CopyBootComponent, WritesThePayloadOnlyWhenTheWholeComponentChecks)
+{
+    const Bytes app = component(APPLICATION, 3, 600 * 1024 + 5);
+    const image_layout layout = image_get_layout(app.data());
+    constexpr size_t NONE = SIZE_MAX;
+    struct Case {
+        const char *name;
+        size_t flip;  // byte whose low bit is flipped
+        size_t keep;  // bytes of the component in the file
+        bool tarball_read_only;
+        ComponentCopy expect;
+    } cases[] = {
+        {"intact", NONE, app.size(), false, COMPONENT_COPIED},
+        {"CRC word", 3, app.size(), false, COMPONENT_BAD},
+        {"header", 12, app.size(), false, COMPONENT_BAD},
+        {"first piece", 256 * 1024 - 1, app.size(), false, COMPONENT_BAD},
+        {"second piece", 256 * 1024, app.size(), false, COMPONENT_BAD},
+        {"last byte", app.size() - 1, app.size(), false, COMPONENT_BAD},
+        {"file ends one byte early", NONE, app.size() - 1, false, COMPONENT_BAD},
+        {"tarball takes no bytes", NONE, app.size(), true, COMPONENT_WRITE_FAILED},
+    };
+    for (const Case &c : cases) {
+        Bytes bytes = app;
+        if (c.flip != NONE)
+            bytes[c.flip] ^= 0x01;
+        bytes.resize(c.keep);
+        auto image = file_with(bytes);
+        std::rewind(image.get());
+        std::unique_ptr<FILE, FileCloser> tarball(c.tarball_read_only ? std::fopen("/dev/null", "rb") : std::tmpfile());
+        ASSERT_NE(nullptr, tarball.get()) << c.name;
+        EXPECT_EQ(c.expect, copy_boot_component(image.get(), layout.header_len, layout.payload_len, tarball.get()))
+            << c.name;
+        if (c.expect != COMPONENT_COPIED)
+            continue;
+        Bytes written(layout.payload_len + 1);
+        std::rewind(tarball.get());
+        ASSERT_EQ(layout.payload_len, std::fread(written.data(), 1, written.size(), tarball.get()));
+        written.pop_back();
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), app.begin() + layout.header_len));
     }
 }
