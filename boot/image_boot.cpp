@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 
 #include "board/i2c.h"
@@ -121,28 +122,47 @@ bool component_crc_ok(const uint8_t *component, uint32_t total)
     return image_component_crc(component, total) == load_be32(component);
 }
 
+// Memory for a component read from a slot file: an anonymous mapping whose pages the kernel
+// provides at once (MAP_POPULATE), instead of one page fault per page while the file is
+// read into it.
+struct Unmap {
+    size_t size;
+    void operator()(uint8_t *bytes) const { munmap(bytes, size); }
+};
+using MappedBuffer = std::unique_ptr<uint8_t[], Unmap>;
+
+MappedBuffer allocate_mapped(uint32_t size)
+{
+    void *bytes = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    if (bytes == MAP_FAILED) {
+        std::fprintf(stderr, "Not enough memory for an image component of %u bytes.\n", size);
+        return MappedBuffer(nullptr, Unmap{0});
+    }
+    return MappedBuffer(static_cast<uint8_t *>(bytes), Unmap{size});
+}
+
 // Reads the component at the file's position whole and checks its CRC. Null when it
 // cannot be read, held or verified. The CRC runs over each piece right after it is read,
 // while the piece is still in the cache, instead of over the whole component afterwards.
-Buffer read_checked_component(FILE *image, uint32_t total)
+MappedBuffer read_checked_component(FILE *image, uint32_t total)
 {
     constexpr uint32_t PIECE = 256 * 1024;
-    Buffer component = allocate(total);
+    MappedBuffer component = allocate_mapped(total);
     if (!component)
-        return nullptr;
+        return component;
     uint8_t *bytes = component.get();
     uint32_t crc = 0xFFFFFFFFu;
     for (uint32_t done = 0; done < total;) {
         uint32_t piece = std::min(PIECE, total - done);
         if (std::fread(bytes + done, 1, piece, image) != piece)
-            return nullptr;
+            return MappedBuffer(nullptr, Unmap{0});
         // Bytes 0..3 hold the CRC word, which the CRC does not cover.
         uint32_t from = done == 0 ? 4 : done;
         crc = image_crc32(bytes + from, done + piece - from, crc);
         done += piece;
     }
     if (crc != load_be32(bytes))
-        return nullptr;
+        return MappedBuffer(nullptr, Unmap{0});
     return component;
 }
 
@@ -276,7 +296,7 @@ ComponentCopy copy_boot_component(FILE *image, uint32_t header_len, uint32_t pay
     const uint64_t total = uint64_t{header_len} + payload_len;
     if (total < IMAGE_BASIC_HEADER_SIZE || total > UINT32_MAX)
         return COMPONENT_BAD;
-    Buffer component = read_checked_component(image, static_cast<uint32_t>(total));
+    MappedBuffer component = read_checked_component(image, static_cast<uint32_t>(total));
     if (!component)
         return COMPONENT_BAD;
     return write_all(tarball, component.get() + header_len, payload_len) ? COMPONENT_COPIED
