@@ -55,11 +55,12 @@ TEST(ImageCrc32, LanePathMatchesBitwiseReferenceAtEveryShape)
 {
     auto data = random_bytes(70000 + 8, 2);
     // Every length up to five 32-byte blocks (the byte-wise path below two blocks, then
-    // each tail length), long buffers, unaligned starts, registers other than all ones.
+    // each tail length), one 64 KiB chunk and a little more or less, unaligned starts,
+    // registers other than all ones.
     std::vector<size_t> lengths;
     for (size_t len = 0; len <= 160; len++)
         lengths.push_back(len);
-    lengths.insert(lengths.end(), {4096, 65536, 69999});
+    lengths.insert(lengths.end(), {4096, 65535, 65536, 65537, 69999});
     for (size_t len : lengths) {
         for (size_t start : {size_t{0}, size_t{1}, size_t{3}}) {
             for (uint32_t init : {0xFFFFFFFFu, 0u, 0x12345678u}) {
