@@ -1,6 +1,6 @@
-// The slot boot's step on a 64 MiB application component in a slot file: find_boot_component
-// and copy_boot_component (read the component whole, check its CRC, write the payload to the
-// tarball) against a plain copy of a file holding the same payload through one buffer of the
+// The slot boot's step on a 64 MiB application component in a slot file: write_boot_payload
+// (find the component, read it whole, check its CRC, write the payload to the tarball)
+// against a plain copy of a file holding the same payload through one buffer of the
 // component's size. Both read files the page cache holds and write into a temporary folder
 // ($TMPDIR, else /tmp). The ratio is copy time / step time. The step's peak resident memory
 // is printed beside it as the growth over the resident size before the step.
@@ -88,10 +88,8 @@ bool boot_step(const BenchFiles &f)
 {
     FILE *image = std::fopen(f.slot.c_str(), "rb");
     FILE *tarball = std::fopen(f.tarball.c_str(), "wb");
-    uint32_t magic = 0, format = 0, header_len = 0, payload_len = 0;
-    uint8_t header[IMAGE_BASIC_HEADER_SIZE];
-    bool ok = image && tarball && find_boot_component(image, &magic, &format, &header_len, &payload_len, header) &&
-              copy_boot_component(image, header_len, payload_len, tarball) == COMPONENT_COPIED;
+    uint32_t type = 0;
+    bool ok = image && tarball && write_boot_payload(image, tarball, &type) == BOOT_PAYLOAD_WRITTEN;
     if (image)
         std::fclose(image);
     if (tarball)

@@ -28,6 +28,7 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 using Buffer = std::unique_ptr<uint8_t[]>;
 
 constexpr char GDB_ARCHIVE_PATH[] = "/tmp/gdb.gz";
+constexpr char GDB_PATH[] = "/tmp/gdb";
 constexpr char RECOVERY_IMAGE_PATH[] = "/tmp/image";
 
 int other_slot(int slot)
@@ -122,6 +123,16 @@ bool component_crc_ok(const uint8_t *component, uint32_t total)
     return image_component_crc(component, total) == load_be32(component);
 }
 
+// Bytes of the file from its current position to its end (0 when unknown).
+uint64_t bytes_left(FILE *image)
+{
+    struct stat info = {};
+    off_t position = ftello(image);
+    if (fstat(fileno(image), &info) != 0 || position < 0 || info.st_size < position)
+        return 0;
+    return static_cast<uint64_t>(info.st_size - position);
+}
+
 // Memory for a component read from a slot file: an anonymous mapping whose pages the kernel
 // provides at once (MAP_POPULATE), instead of one page fault per page while the file is
 // read into it.
@@ -142,18 +153,21 @@ MappedBuffer allocate_mapped(uint32_t size)
 }
 
 // Reads the component at the file's position whole and checks its CRC. Null when it
-// cannot be read, held or verified. The CRC runs over each piece right after it is read,
+// cannot be read (its lengths are impossible or it runs past the end of the file, which is
+// never read beyond), held or verified. The CRC runs over each piece right after it is read,
 // while the piece is still in the cache, instead of over the whole component afterwards.
-MappedBuffer read_checked_component(FILE *image, uint32_t total)
+MappedBuffer read_checked_component(FILE *image, const image_layout &layout)
 {
     constexpr uint32_t PIECE = 256 * 1024;
-    MappedBuffer component = allocate_mapped(total);
+    if (image_check_layout(layout, nullptr, bytes_left(image)) != IMAGE_LAYOUT_OK)
+        return MappedBuffer(nullptr, Unmap{0});
+    MappedBuffer component = allocate_mapped(layout.total);
     if (!component)
         return component;
     uint8_t *bytes = component.get();
     uint32_t crc = 0xFFFFFFFFu;
-    for (uint32_t done = 0; done < total;) {
-        uint32_t piece = std::min(PIECE, total - done);
+    for (uint32_t done = 0; done < layout.total;) {
+        uint32_t piece = std::min(PIECE, layout.total - done);
         if (std::fread(bytes + done, 1, piece, image) != piece)
             return MappedBuffer(nullptr, Unmap{0});
         // Bytes 0..3 hold the CRC word, which the CRC does not cover.
@@ -195,9 +209,9 @@ int report_no_component(int slot, uint32_t last_type)
     return 0;
 }
 
-// Copies `length` bytes from the image's position to `out`; returns the number copied,
-// which is short when the file ends early.
-uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length)
+// Copies `length` bytes from the image's position to `out`, running the CRC register
+// `crc` over them; returns the number copied, which is short when the file ends early.
+uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length, uint32_t *crc)
 {
     uint8_t chunk[16384];
     uint32_t copied = 0;
@@ -206,13 +220,25 @@ uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length)
         size_t got = std::fread(chunk, 1, want, image);
         if (got == 0 || std::fwrite(chunk, 1, got, out) != got)
             break;
+        *crc = image_crc32(chunk, got, *crc);
         copied += static_cast<uint32_t>(got);
     }
     return copied;
 }
 
-// The recovery image of the rescue partition: the operator may install it into a slot
-// before it boots. Never returns.
+// True when the file starts like a program the shell can run: the ELF magic or "#!".
+bool starts_like_a_program(const char *path)
+{
+    uint8_t start[4] = {};
+    FilePtr file(std::fopen(path, "rb"));
+    size_t got = file ? std::fread(start, 1, sizeof start, file.get()) : 0;
+    static constexpr uint8_t ELF_MAGIC[4] = {0x7F, 'E', 'L', 'F'};
+    return (got == 4 && std::memcmp(start, ELF_MAGIC, 4) == 0) ||
+           (got >= 2 && start[0] == '#' && start[1] == '!');
+}
+
+// The recovery image of the rescue partition, already unpacked: the operator may install
+// it into a slot before it starts. Never returns.
 [[noreturn]] void boot_recovery_image(Buffer component, const image_layout &layout)
 {
     std::printf("Install recovery image as image 1 or 2 (hit return to just boot image): ");
@@ -220,7 +246,7 @@ uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length)
     char answer[8] = {};
     if (!std::fgets(answer, sizeof answer, stdin)) {
         component.reset();
-        launch_application(false);
+        launch_unpacked_application(false);
     }
     char choice = answer[0];
     if (choice != '1' && choice != '2') {
@@ -228,7 +254,7 @@ uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length)
                   "before rebooting");
         board_set_booted_image(RESCUE_BOOTED_IMAGE);
         component.reset();
-        launch_application(false);
+        launch_unpacked_application(false);
     }
 
     std::printf("\nInstalling recovery image as image%c...\n", choice);
@@ -252,7 +278,7 @@ uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length)
     board_set_boot_slot(slot);
     board_set_booted_image(slot);
     component.reset();
-    launch_application(false);
+    launch_unpacked_application(false);
 }
 
 } // namespace
@@ -266,8 +292,9 @@ int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t
         return 0;
     const uint64_t size = static_cast<uint64_t>(info.st_size);
 
-    // Every step either advances by a component's total size, which the layout check
-    // bounds to 16..remaining bytes, or ends the walk: the walk cannot stall or leave the file.
+    // Every step either advances by a passed-over component's total size, which the extent
+    // check bounds to 16..remaining bytes, or ends the walk: the walk cannot stall or leave
+    // the file. The bootable component itself is checked whole when it is read.
     uint64_t offset = 0;
     while (size - offset >= IMAGE_PROBE_SIZE) {
         uint8_t probe[IMAGE_PROBE_SIZE];
@@ -276,8 +303,6 @@ int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t
             return 0;
         image_layout layout = image_get_layout(probe);
         *magic = layout.type;
-        if (image_check_layout(layout, nullptr, size - offset) != IMAGE_LAYOUT_OK)
-            return 0;
         if (layout.type == APPLICATION || layout.type == DIAGS) {
             *format = layout.format;
             *header_len = layout.header_len;
@@ -285,22 +310,31 @@ int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t
             std::memcpy(header_copy, probe, IMAGE_BASIC_HEADER_SIZE);
             return fseeko(image, static_cast<off_t>(offset), SEEK_SET) == 0 ? 1 : 0;
         }
+        if (image_check_extent(layout, size - offset) != IMAGE_LAYOUT_OK)
+            return 0;
         offset += layout.total;
     }
     return 0;
 }
 
-ComponentCopy copy_boot_component(FILE *image, uint32_t header_len, uint32_t payload_len, FILE *tarball)
+boot_payload_status write_boot_payload(FILE *image, FILE *tarball, uint32_t *type)
 {
-    // Lengths come from a checked layout; anything else is refused, not read.
-    const uint64_t total = uint64_t{header_len} + payload_len;
-    if (total < IMAGE_BASIC_HEADER_SIZE || total > UINT32_MAX)
-        return COMPONENT_BAD;
-    MappedBuffer component = read_checked_component(image, static_cast<uint32_t>(total));
+    image_layout layout = {};
+    uint8_t header[IMAGE_BASIC_HEADER_SIZE];
+    *type = 0;
+    if (!find_boot_component(image, type, &layout.format, &layout.header_len, &layout.payload_len,
+                             header))
+        return BOOT_PAYLOAD_NOT_FOUND;
+    // T modulo 2^32 as the layout keeps it; the check in the read tells a wrapped sum.
+    layout.type = *type;
+    layout.total = layout.header_len + layout.payload_len;
+
+    MappedBuffer component = read_checked_component(image, layout);
     if (!component)
-        return COMPONENT_BAD;
-    return write_all(tarball, component.get() + header_len, payload_len) ? COMPONENT_COPIED
-                                                                          : COMPONENT_WRITE_FAILED;
+        return BOOT_PAYLOAD_CRC_FAILED;
+    return write_all(tarball, component.get() + layout.header_len, layout.payload_len)
+               ? BOOT_PAYLOAD_WRITTEN
+               : BOOT_PAYLOAD_WRITE_FAILED;
 }
 
 int boot_image_slot(int slot)
@@ -318,29 +352,26 @@ int boot_image_slot(int slot)
         final_branch_reboot();
     }
 
-    uint32_t type = 0, format = 0, header_len = 0, payload_len = 0;
-    uint8_t header[IMAGE_BASIC_HEADER_SIZE];
-    if (!find_boot_component(image.get(), &type, &format, &header_len, &payload_len, header)) {
-        image.reset();
-        tarball.reset();
-        return report_no_component(slot, type);
-    }
-
-    ComponentCopy copied = copy_boot_component(image.get(), header_len, payload_len, tarball.get());
+    uint32_t type = 0;
+    boot_payload_status status = write_boot_payload(image.get(), tarball.get(), &type);
     image.reset();
-    if (copied == COMPONENT_BAD) {
-        tarball.reset();
+    bool closed = close_checked(tarball);
+    if (status == BOOT_PAYLOAD_NOT_FOUND)
+        return report_no_component(slot, type);
+    if (status == BOOT_PAYLOAD_CRC_FAILED)
         return report_crc_failure(slot);
-    }
-    if (!close_checked(tarball) || copied != COMPONENT_COPIED) {
+    if (status != BOOT_PAYLOAD_WRITTEN || !closed) {
         std::fputs("Failed to write application image output file.\n", stderr);
         final_branch_reboot();
     }
 
+    // Nothing is committed to an image that does not unpack whole.
+    if (!unpack_application())
+        return report_crc_failure(slot);
     board_set_booted_image(slot);
     if (g_boot.gdb_mode && !g_boot.gdbserver_mode)
         extract_gdb(slot);
-    launch_application(type == DIAGS);
+    launch_unpacked_application(type == DIAGS);
 }
 
 int extract_gdb(int slot)
@@ -372,8 +403,10 @@ int extract_gdb(int slot)
     std::printf("Found GDB image %d of length = %u.\n", source, header.len);
 
     // The length word is not trusted beyond the file: a short archive is not unpacked, so
-    // no half debugger ends up in /tmp/gdb.
-    uint32_t copied = copy_bytes(image.get(), out.get(), header.len);
+    // no half debugger ends up in /tmp/gdb. The CRC of the format-1 component (bytes 4 to
+    // len + 15) is taken on the way, so the payload is read once and never held whole.
+    uint32_t crc = image_crc32(bytes + 4, sizeof bytes - 4, 0xFFFFFFFFu);
+    uint32_t copied = copy_bytes(image.get(), out.get(), header.len, &crc);
     image.reset();
     bool closed = close_checked(out);
     if (copied != header.len || !closed) {
@@ -381,10 +414,28 @@ int extract_gdb(int slot)
         std::remove(GDB_ARCHIVE_PATH);
         return 0;
     }
+    if (crc != header.crc) {
+        std::fputs("GDB image CRC failed.\n", stderr);
+        std::remove(GDB_ARCHIVE_PATH);
+        return 0;
+    }
 
     std::puts("decompressing GDB....");
-    run_shell_command("gunzip /tmp/gdb.gz");
-    run_shell_command("chmod +x /tmp/gdb");
+    // Only a whole, executable program is left in /tmp/gdb: a gunzip that fails or is
+    // interrupted, or a payload that is not a program (an application tarball, say), leaves
+    // nothing, and the launch reports gdb as not available.
+    bool unpacked = shell_command_succeeded(run_shell_command("gunzip /tmp/gdb.gz")) &&
+                    shell_command_succeeded(run_shell_command("chmod +x /tmp/gdb"));
+    bool program = unpacked && starts_like_a_program(GDB_PATH);
+    if (!unpacked)
+        std::fputs("Failed to unpack GDB image.\n", stderr);
+    else if (!program)
+        std::fputs("GDB image does not hold a program (no ELF or #! start).\n", stderr);
+    if (!program) {
+        std::remove(GDB_PATH);
+        std::remove(GDB_ARCHIVE_PATH);
+        return 0;
+    }
     return 1;
 }
 
@@ -426,12 +477,20 @@ int boot_rescue_image()
         std::fputs("Failed to write AppOS tarfile.\n", stderr);
         return 0;
     }
+    // Unpacked before the operator is asked or the board is written to: an image that
+    // does not unpack whole counts as a CRC failure, and the normal boot goes on. Only the
+    // recovery image needs its component afterwards (for an install into a slot).
+    if (layout.type == DIAGS)
+        component.reset();
+    if (!unpack_application()) {
+        std::fputs("Image CRC failed. Quitting\n", stderr);
+        return 0;
+    }
 
     if (layout.type == DIAGS) {
         std::puts("Launching diagnostics image");
         board_set_booted_image(RESCUE_BOOTED_IMAGE);
-        component.reset();
-        launch_application(true);
+        launch_unpacked_application(true);
     }
     boot_recovery_image(std::move(component), layout);
 }

@@ -20,34 +20,48 @@ inline constexpr int RESCUE_BOOTED_IMAGE = 4; // booted-image byte for the rescu
 // Boots slot 1, 2 or 3 (the USB stick image). Does not return once the image starts;
 // returns 0 when the slot cannot be booted and the caller should try elsewhere. On the
 // fallback attempt a failed slot ends in the rescue menu, a shell or a reboot instead.
+// The payload is unpacked before anything is committed (booted-image byte, gdb, start):
+// an unpack that fails or is interrupted counts as the slot's CRC failure (launch.h).
 int boot_image_slot(int slot);
 
 // Walks the components of `image` from offset 0 to the first APPLICATION or DIAGS one.
 // Returns 1 with the file positioned at that component, its type, format, header and
 // payload lengths and its first 16 bytes in `header_copy`; returns 0 when none is found.
-// The walk never leaves the file: a component whose layout does not fit in the bytes that
-// remain ends it. `magic` always receives the type of the last component examined (0 when
-// the file is too short to hold one).
+// A component that is not booted is stepped over by its total size T alone, and the walk
+// ends at one whose T is below 16, wraps past 32 bits or runs past the end of the file,
+// so it never stalls or leaves the file; its header length is not looked at. The bootable
+// component is returned as its header gives it, even when it does not fit the file or
+// its header length is impossible: write_boot_payload refuses it as a CRC failure. `magic`
+// always receives the type of the last component examined (0 when the file is too short
+// to hold one).
 int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t *header_len,
                         uint32_t *payload_len, uint8_t header_copy[IMAGE_BASIC_HEADER_SIZE]);
 
-// What copy_boot_component did with the component at the image file's position.
-enum ComponentCopy {
-    COMPONENT_COPIED,        // CRC correct, payload written to the tarball
-    COMPONENT_BAD,           // could not be held in memory or read whole, or its CRC is wrong
-    COMPONENT_WRITE_FAILED,  // CRC correct, but the tarball did not take the whole payload
+// Outcome of the slot-boot step.
+enum boot_payload_status {
+    BOOT_PAYLOAD_WRITTEN,      // the payload of an intact component is in the tarball
+    BOOT_PAYLOAD_NOT_FOUND,    // no APPLICATION or DIAGS component in the file
+    BOOT_PAYLOAD_CRC_FAILED,   // found, but its CRC is wrong, it runs past the end of the
+                               // file, its lengths are impossible, or it cannot be held
+    BOOT_PAYLOAD_WRITE_FAILED, // the tarball did not take every byte of the payload
 };
 
-// The slot boot's step: reads the component of header_len + payload_len bytes at the
-// image's position whole, checks its CRC and writes its payload to `tarball` in one piece.
-// Closes neither file.
-ComponentCopy copy_boot_component(FILE *image, uint32_t header_len, uint32_t payload_len, FILE *tarball);
+// The slot-boot step, shared by every image boot of a file: finds the boot component of
+// `image` (find_boot_component), checks its lengths against the file, reads it whole into
+// memory (one buffer of T bytes), checks its CRC and writes its payload to `tarball`,
+// which stays open (the caller closes it and checks that close). Prints nothing. `type`
+// receives the type of the last component examined, the booted one on success.
+boot_payload_status write_boot_payload(FILE *image, FILE *tarball, uint32_t *type);
 
 // Extracts the gzip-compressed debugger from the first component of the slot that is not
-// being booted into /tmp/gdb. Returns 1 when /tmp/gdb was produced, 0 otherwise.
+// being booted into /tmp/gdb. The component (format 1, T = len + 16) must be whole and
+// its CRC right before anything is unpacked, and the unpacked file must start like a
+// program (the ELF magic or "#!"); otherwise nothing is left in /tmp/gdb and the launch
+// reports gdb as not available. Returns 1 when /tmp/gdb was produced, 0 otherwise.
 int extract_gdb(int slot);
 
 // Boots the component kept in the rescue flash partition (diagnostics or recovery image).
-// Returns 0 when there is no bootable component or its CRC is wrong; otherwise it does
-// not return.
+// Returns 0 when there is no bootable component, its CRC is wrong or its payload does not
+// unpack (reported as a CRC failure, before anything is asked or written to the board);
+// otherwise it does not return.
 int boot_rescue_image();

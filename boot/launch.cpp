@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ftw.h>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,8 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<FILE, FileCloser>;
 
+constexpr char UNPACKED_HOME_PATH[] = "/tmp/home";
+constexpr char DIAGS_EXECUTABLE_PATH[] = "/tmp/mpdiag.elf.strip";
 constexpr char DISTRO_ID_PATH[] = "/tmp/home/bin/distro-id";
 constexpr char INSTALL_SCRIPT_PATH[] = "/tmp/home/bin/install.sh";
 constexpr char ENV_SETUP_PATH[] = "/tmp/home/bin/env-setup";
@@ -32,14 +35,32 @@ bool file_exists(const char *path)
     return stat(path, &info) == 0;
 }
 
-void unpack_tarball()
+int remove_entry(const char *path, const struct stat *, int, struct FTW *)
 {
-    std::snprintf(g_boot.command_line, sizeof g_boot.command_line,
-                  "cd /tmp \ntar mxzf %s \nrm %s\n", APP_TARBALL_PATH, APP_TARBALL_PATH);
-    if (run_shell_command(g_boot.command_line) < 0) {
-        std::fputs("Failed to gunzip Application OS.\n", stderr);
-        reboot_board();
+    std::remove(path);
+    return 0;
+}
+
+// Removes a file or a whole directory tree, without the shell: a Ctrl-C cannot stop it
+// half-way. Symbolic links are removed, not followed.
+void remove_tree(const char *path)
+{
+    struct stat info;
+    if (lstat(path, &info) != 0)
+        return;
+    if (!S_ISDIR(info.st_mode)) {
+        std::remove(path);
+        return;
     }
+    nftw(path, remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+}
+
+// What an unpack may leave in /tmp besides the tarball: the application tree and the
+// diagnostics executable of a diagnostics tarball.
+void remove_unpacked_tree()
+{
+    remove_tree(UNPACKED_HOME_PATH);
+    remove_tree(DIAGS_EXECUTABLE_PATH);
 }
 
 // An application tree without the distro-id marker may not suit this board: the operator
@@ -108,10 +129,29 @@ int apply_env_setup(const char *path)
     return count;
 }
 
-void launch_application(bool is_diags)
+bool unpack_application()
 {
     sleep(1);
-    unpack_tarball();
+    remove_unpacked_tree();
+    std::snprintf(g_boot.command_line, sizeof g_boot.command_line,
+                  "cd /tmp \ntar mxzf %s || exit 1\nrm %s\n", APP_TARBALL_PATH, APP_TARBALL_PATH);
+    if (shell_command_succeeded(run_shell_command(g_boot.command_line)))
+        return true;
+    std::fputs("Failed to gunzip Application OS.\n", stderr);
+    std::remove(APP_TARBALL_PATH);
+    remove_unpacked_tree();
+    return false;
+}
+
+void launch_application(bool is_diags)
+{
+    if (!unpack_application())
+        reboot_board();
+    launch_unpacked_application(is_diags);
+}
+
+void launch_unpacked_application(bool is_diags)
+{
     check_compatibility();
     i2c_close_buses();
     prepare_tree(is_diags);

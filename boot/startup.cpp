@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "board/i2c.h"
@@ -73,10 +74,24 @@ int run_shell_command(const char *command)
     return std::system(command);
 }
 
+bool shell_command_succeeded(int status)
+{
+    return status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 void reboot_board()
 {
+    // From here on the console cannot stop the reboot: Ctrl-C (and Ctrl-\) no longer cut
+    // the sleep short, and the shell that system() starts inherits SIG_IGN for both, so a
+    // press cannot kill "reboot" half-way either.
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGQUIT, SIG_IGN);
     sleep(1);
-    if (run_shell_command("reboot") >= 0)
+    // A reboot that goes ahead takes this process down before system() returns. A status
+    // that comes back all the same and is not a clean exit 0 (the shell could not be
+    // started, was killed, could not run the command, or reboot reported an error) means
+    // the board is not going down.
+    if (shell_command_succeeded(run_shell_command("reboot")))
         std::exit(0);
     std::fputs("System reboot failed, please power-cycle.\n", stderr);
     std::exit(0);

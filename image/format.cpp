@@ -71,6 +71,16 @@ image_layout_status image_check_layout(const image_layout &layout, const uint8_t
     return IMAGE_LAYOUT_OK;
 }
 
+image_layout_status image_check_extent(const image_layout &layout, uint64_t available)
+{
+    if (available < IMAGE_PROBE_SIZE)
+        return IMAGE_LAYOUT_TRUNCATED;
+    const uint64_t total = true_total(layout);
+    if (total > UINT32_MAX || total < IMAGE_BASIC_HEADER_SIZE)
+        return IMAGE_LAYOUT_BAD_TOTAL;
+    return total > available ? IMAGE_LAYOUT_TRUNCATED : IMAGE_LAYOUT_OK;
+}
+
 const char *image_layout_status_text(image_layout_status status)
 {
     switch (status) {

@@ -69,6 +69,12 @@ image_layout_status image_check_layout(const image_layout &layout, const uint8_t
                                        uint64_t available);
 const char *image_layout_status_text(image_layout_status status);
 
+// The part of image_check_layout that a walk needs to step over a component it does not
+// use: T at least 16 (the basic header), not wrapped past 32 bits, and within `available`
+// (which must be at least 24). The header length H is not looked at: a walk steps by T
+// alone, so a component it only passes over cannot stop it with an H it never uses.
+image_layout_status image_check_extent(const image_layout &layout, uint64_t available);
+
 // A record of the format-3 record area.
 struct image_record {
     uint16_t type;

@@ -11,5 +11,9 @@
 // Returns 0 when the read was interrupted by SIGINT, failed or hit the end of input.
 uint8_t console_get_key();
 
+// True when the last console_get_key found no more input: the end of standard input or a
+// read error other than an interrupt. No key will come, so a caller that waits for one stops.
+bool console_input_ended();
+
 // Writes one byte to standard output and flushes it at once.
 void console_put_char(uint8_t c);

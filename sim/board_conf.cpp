@@ -74,14 +74,16 @@ int board_conf_set(const std::string &board_dir, const std::string &key, const s
     return write_file(path, out);
 }
 
-int board_usb_delay(const std::string &board_dir)
+int board_usb_delay_ms(const std::string &board_dir)
 {
     std::string value;
     if (board_conf_get(board_dir, "usb_delay", value) != 0)
-        return USB_DELAY_DEFAULT;
+        return USB_DELAY_DEFAULT_MS;
     char *end = nullptr;
-    long delay = strtol(value.c_str(), &end, 0);
-    if (value.empty() || *end != '\0')
-        return USB_DELAY_DEFAULT;
-    return static_cast<int>(delay < -1 ? -1 : (delay > 3600 ? 3600 : delay));
+    double seconds = strtod(value.c_str(), &end);
+    if (value.empty() || *end != '\0' || seconds != seconds)
+        return USB_DELAY_DEFAULT_MS;
+    if (seconds < 0)
+        return -1;
+    return static_cast<int>((seconds > 3600 ? 3600 : seconds) * 1000 + 0.5);
 }

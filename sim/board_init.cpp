@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <sys/mount.h>
 #include <sys/prctl.h>
@@ -41,9 +42,11 @@ void log_event(const std::string &line)
 // Stands for the platform's hot-plug handling: after the board's usb_delay the stick (the
 // board directory's usb folder) is mounted on /mnt/usb and reported ready by /tmp/usb.
 // Until then /mnt/usb is an empty folder, as on the board.
-[[noreturn]] void run_hotplug(int delay)
+[[noreturn]] void run_hotplug(int delay_ms)
 {
-    sleep(static_cast<unsigned>(delay));
+    struct timespec delay = {delay_ms / 1000, (delay_ms % 1000) * 1000000L};
+    while (nanosleep(&delay, &delay) != 0 && errno == EINTR) {
+    }
     std::string stick = std::string("/board") + BOARD_USB_DIR;
     if (mount(stick.c_str(), "/mnt/usb", nullptr, MS_BIND, nullptr) != 0) {
         fprintf(stderr, "bootsim: cannot mount the USB stick %s: %s\n", stick.c_str(), strerror(errno));
@@ -83,7 +86,7 @@ void kill_everything_else()
 
 } // namespace
 
-void board_init_run(const std::string &root, int usb_delay)
+void board_init_run(const std::string &root, int usb_delay_ms)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     struct sigaction reboot_action {};
@@ -100,8 +103,8 @@ void board_init_run(const std::string &root, int usb_delay)
     pid_t manager = fork();
     if (manager == 0)
         run_boot_manager();
-    if (usb_delay >= 0 && fork() == 0)
-        run_hotplug(usb_delay);
+    if (usb_delay_ms >= 0 && fork() == 0)
+        run_hotplug(usb_delay_ms);
 
     std::string board_poweroff = std::string("/board") + BOARD_POWEROFF_FILE;
     int manager_status = 0;

@@ -14,7 +14,7 @@ inline constexpr const char *BOARD_POWEROFF_FILE = "/.poweroff";
 // stick gets ready.
 inline constexpr const char *BOARD_USB_DIR = "/usb";
 
-// Chroots into ROOT, starts the boot manager from "/" and, with USB_DELAY >= 0 (a stick is
-// present), mounts the stick and makes /tmp/usb that many seconds later. Returns never: exits 0 once every
+// Chroots into ROOT, starts the boot manager from "/" and, with USB_DELAY_MS >= 0 (a stick is
+// present), mounts the stick and makes /tmp/usb that many milliseconds later. Returns never: exits 0 once every
 // process of the board is gone, after recording the reason and the event log's last line.
-[[noreturn]] void board_init_run(const std::string &root, int usb_delay);
+[[noreturn]] void board_init_run(const std::string &root, int usb_delay_ms);

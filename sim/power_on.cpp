@@ -59,7 +59,7 @@ struct PowerOnPlan {
     std::string root;     // board + "/root"
     std::string terminal; // host device bound at /dev/ttyS0 and /dev/console
     bool usb_present = false;
-    int usb_delay = USB_DELAY_DEFAULT;
+    int usb_delay_ms = USB_DELAY_DEFAULT_MS;
 };
 
 [[noreturn]] void fail(const char *what, const std::string &path)
@@ -126,7 +126,7 @@ void set_up_mounts(const PowerOnPlan &plan)
     if (init < 0)
         fail("cannot start", "init");
     if (init == 0)
-        board_init_run(plan.root, plan.usb_present ? plan.usb_delay : -1);
+        board_init_run(plan.root, plan.usb_present ? plan.usb_delay_ms : -1);
     // init is reaped only after every process of its namespace is gone.
     int status = 0;
     while (waitpid(init, &status, 0) < 0 && errno == EINTR) {
@@ -249,7 +249,7 @@ PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &optio
     uint8_t usb_status = 0;
     plan.usb_present = sim_eeprom_get(board_dir.c_str(), USB_STATUS_OFFSET, &usb_status) == 0 &&
                        usb_status == USB_PRESENT;
-    plan.usb_delay = board_usb_delay(board_dir);
+    plan.usb_delay_ms = board_usb_delay_ms(board_dir);
     if (plan.usb_present && make_dirs(board_dir + BOARD_USB_DIR) != 0) {
         fprintf(stderr, "bootsim: cannot make %s%s: %s\n", board_dir.c_str(), BOARD_USB_DIR, strerror(errno));
         return failed;

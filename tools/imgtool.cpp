@@ -3,9 +3,13 @@
 //   imgtool pack    a package of whole components laid end to end
 //   imgtool info    the components of a package, slot file or partition dump
 //   imgtool extract the payload of one component
+//   imgtool verify  the signature gate's verdict on every component
+//   imgtool keyhash the fingerprint of a signing key
 // Every error is one line on standard error and a non-zero exit status.
 #include "image/builder.h"
+#include "image/bytes.h"
 #include "image/format.h"
+#include "tools/imgtool_sign.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -140,21 +144,26 @@ int cmd_create(int argc, char **argv)
 {
     if (wants_help(argc, argv)) {
         std::puts("usage: imgtool create --type application|uboot|kernel|rfs|dft|diags --version a.b.c.d\n"
-                  "                      --format 1|2|3 [--header-size N] [--record TYPE=FILE]... -o OUT PAYLOAD\n"
+                  "                      --format 1|2|3 [--header-size N] [--record TYPE=FILE]...\n"
+                  "                      [--sign KEY.pem [--key-record pem|der]] -o OUT PAYLOAD\n"
                   "Makes one component: header of the given format, optional format-3 records (TYPE is a\n"
                   "number: 3 signature, 4 verification key; later records of a type replace earlier\n"
                   "ones for readers), the payload file, and the CRC over bytes 4 to T-1.\n"
-                  "--header-size sets H (format 2: at least 20; format 3: at least 24 plus the records).");
+                  "--header-size sets H (format 2: at least 20; format 3: at least 24 plus the records).\n"
+                  "--sign (format 3) signs the payload with the RSA private key (PKCS#1 v1.5, SHA-256) and\n"
+                  "adds the signature record and the public key record (PEM unless --key-record der).\n"
+                  "A component must be at least 24 bytes (the bytes readers need to see one), and a\n"
+                  "format-1 payload must not start with \"HDR3\" (readers would take it for format 3).");
         return 0;
     }
     ComponentPlan plan;
-    const char *out = nullptr, *payload_path = nullptr;
-    bool have_type = false, have_version = false, have_format = false;
+    const char *out = nullptr, *payload_path = nullptr, *sign_key = nullptr;
+    bool have_type = false, have_version = false, have_format = false, key_as_der = false;
     for (int i = 0; i < argc; i++) {
         std::string arg = argv[i];
         const char *value = i + 1 < argc ? argv[i + 1] : nullptr;
         if (arg == "--type" || arg == "--version" || arg == "--format" || arg == "--header-size" ||
-            arg == "--record" || arg == "-o") {
+            arg == "--record" || arg == "--sign" || arg == "--key-record" || arg == "-o") {
             if (!value)
                 return fail("%s needs a value", arg.c_str());
             i++;
@@ -188,6 +197,12 @@ int cmd_create(int argc, char **argv)
             if (!read_file(eq + 1, &record.value))
                 return fail("cannot read record file '%s': %s", eq + 1, std::strerror(errno));
             plan.records.push_back(std::move(record));
+        } else if (arg == "--sign") {
+            sign_key = value;
+        } else if (arg == "--key-record") {
+            if (std::strcmp(value, "pem") && std::strcmp(value, "der"))
+                return fail("key record form '%s' is not pem or der", value);
+            key_as_der = !std::strcmp(value, "der");
         } else if (arg == "-o") {
             out = value;
         } else if (arg.size() > 1 && arg[0] == '-') {
@@ -203,10 +218,23 @@ int cmd_create(int argc, char **argv)
     Bytes payload;
     if (!read_file(payload_path, &payload))
         return fail("cannot read payload '%s': %s", payload_path, std::strerror(errno));
+    // Offset 16 of a format-1 component is the payload's start; readers test it for the
+    // format-3 tag before anything else.
+    if (plan.format == 1 && payload.size() >= 4 && load_be32(payload.data()) == IMAGE_HDR3_TAG)
+        return fail("payload starts with \"HDR3\": readers would take this format-1 component for format 3");
+    if (sign_key && !imgtool_sign_plan(plan, payload, sign_key, key_as_der))
+        return 1;
     const char *why = "";
     Bytes component = image_build_component(plan, payload, &why);
     if (component.empty())
         return fail("cannot make the component: %s", why);
+    // Readers need 24 bytes to see a component (info, pack and the board alike).
+    if (component.size() < IMAGE_PROBE_SIZE) {
+        const std::string size = std::to_string(component.size());
+        const std::string more = std::to_string(IMAGE_PROBE_SIZE - component.size());
+        return fail("component of %s bytes is below the 24 that readers need: add at least %s payload bytes",
+                    size.c_str(), more.c_str());
+    }
     if (!write_file(out, component.data(), component.size()))
         return fail("cannot write '%s': %s", out, std::strerror(errno));
     return 0;
@@ -263,6 +291,7 @@ void print_component(const Bytes &data, size_t index, const Component &c)
         const char *what = r.type == IMAGE_RECORD_SIGNATURE ? " (signature)" : r.type == IMAGE_RECORD_KEY ? " (key)" : "";
         std::printf("  record type %u%s, length %u, value %u bytes\n", r.type, what, r.length, r.value_length);
     });
+    imgtool_print_signature(p, c.layout);
 }
 
 int cmd_info(int argc, char **argv)
@@ -271,7 +300,9 @@ int cmd_info(int argc, char **argv)
         std::puts("usage: imgtool info FILE\n"
                   "Walks a package, slot file or partition dump and prints, per component, its offset,\n"
                   "type, format, header length H, payload length P, total size T, version, whether its\n"
-                  "CRC is good, and its records. Exits 1 when the file holds a corrupt component.");
+                  "CRC is good, and its records. Exits 1 when the file holds a corrupt component or\n"
+                  "trailing bytes that are not a component (fewer than 24, not erased flash), 2 when\n"
+                  "a CRC is bad.");
         return wants_help(argc, argv) ? 0 : 1;
     }
     Bytes data;
@@ -291,9 +322,9 @@ int cmd_info(int argc, char **argv)
     case WalkEnd::Complete:
         break;
     case WalkEnd::Trailing:
-        std::printf("%llu trailing bytes at offset 0x%llX (too short for a header)\n",
-                    static_cast<unsigned long long>(data.size()) - at, at);
-        break;
+        std::fprintf(stderr, "imgtool: %llu trailing bytes at offset 0x%llX are not a component (fewer than 24)\n",
+                     static_cast<unsigned long long>(data.size()) - at, at);
+        return 1;
     case WalkEnd::Erased:
         std::printf("erased flash from offset 0x%llX\n", at);
         break;
@@ -348,6 +379,8 @@ void usage()
               "  pack     lay whole components end to end into a package\n"
               "  info     list the components of a package, slot file or partition dump\n"
               "  extract  write the payload of one component\n"
+              "  verify   run the signature gate on every component\n"
+              "  keyhash  print the fingerprint of a signing key\n"
               "Run 'imgtool COMMAND --help' for the arguments of a command.");
 }
 
@@ -372,5 +405,9 @@ int main(int argc, char **argv)
         return cmd_info(argc - 2, argv + 2);
     if (command == "extract")
         return cmd_extract(argc - 2, argv + 2);
+    if (command == "verify")
+        return imgtool_verify(argc - 2, argv + 2);
+    if (command == "keyhash")
+        return imgtool_keyhash(argc - 2, argv + 2);
     return fail("unknown command '%s' (see imgtool --help)", command.c_str());
 }

@@ -52,10 +52,12 @@ enum : MSTATUS {
     ERR_DER_LENGTH_INVALID = -8104,   // indefinite primitive, content in NULL or end-of-contents, BOOLEAN not 1 byte
     ERR_DER_LENGTH_TOO_LONG = -8105,
     ERR_DER_BAD_TAG = -8108,
-    ERR_EC_POINT_LENGTH = -9702,
-    ERR_EC_POINT_FORMAT = -9703,
-    ERR_EC_KEY_STRUCTURE = -9802,
-    ERR_EC_CURVE_UNSUPPORTED = -9803,
+    ERR_EC_POINT_LENGTH = -9702,      // point not 2 x field length + 1 bytes
+    ERR_EC_POINT_FORMAT = -9703,      // point not 04 | x | y (or 06/07 with the parity of y)
+    ERR_EC_CURVE_UNSUPPORTED = -9802, // curve id or curve identifier not in the curve table
+    ERR_EC_KEY_STRUCTURE = -9803,     // EC key DER or private scalar malformed
+    ERR_EC_KEY_VERSION = -9804,       // ECPrivateKey version other than 1
+    ERR_EC_KEY_MISSING = -9805,       // ECPrivateKey without its [0] curve or [1] public key
     ERR_DRBG_RESEED_REQUIRED = -17205,
     ERR_DRBG_BAD_KEY_LENGTH = -17207,
     ERR_DRBG_BAD_BLOCK_LENGTH = -17208,

@@ -23,16 +23,18 @@ struct ECKey {
     uint32_t privateKey; // 1 when k holds the private scalar
     uint8_t curveId;
     VLONG *x, *y;        // public point
-    VLONG *k;            // private scalar (zero for a public key)
+    VLONG *k;            // private scalar, 0 < k < p (zero for a public key)
 };
 
 // Byte length of a field element of the curve; 0 for an unknown curve id.
 uint32_t EC_fieldLength(uint8_t curveId);
 
-// Makes the holder (emptied first) an EC key on the curve with the uncompressed point
-// 04 | x | y (06 and 07 are taken too) and, when scalar is not null, the private scalar.
-// -9802 for an unknown curve, -9702 for a point of the wrong length, -9703 for a wrong
-// first byte, -6011 for a point off the curve.
+// Makes the holder an EC key on the curve with the point 04 | x | y (the hybrid forms 06 | x | y
+// and 07 | x | y are taken when their first byte names the parity of y) and, when scalar is
+// not null, the private scalar. Status order: -6001 null holder or point, -9802 unknown curve,
+// -9702 point length not 2 x field length + 1, -9703 first byte, -6011 a coordinate not below
+// p or a point off the curve, -9803 a scalar that is zero or not below p. On success the
+// holder's previous key is released; on failure the holder is left as it was.
 MSTATUS EC_setKey(KeyHolder *holder, uint8_t curveId, const uint8_t *point, uint32_t pointLength,
                   const uint8_t *scalar, uint32_t scalarLength);
 // Releases the record and its numbers; *ref becomes null.

@@ -29,14 +29,19 @@ MSTATUS CA_MGMT_initKey(KeyHolder *holder);
 // an unknown type, -6001 for a null holder.
 MSTATUS CA_MGMT_freeKey(KeyHolder *holder);
 // Empties destination, then makes it a deep copy of source (type 0 copies nothing). -6015
-// for an unknown type.
+// for an unknown source type (destination then untouched); copying a holder onto itself
+// changes nothing.
 MSTATUS CA_MGMT_copyKey(KeyHolder *destination, const KeyHolder *source);
 
 // Key blob: 00 00 00 00 | version 00 00 00 01 | type 00 00 00 tt | body of the type.
-// Reads a blob into the holder, which is emptied first and then owns the new key.
+// Reads a blob into the holder, which is emptied first and then owns the new key. -7402 for a
+// malformed blob, -7404 for a version other than 1, -7403 for type 3 (DSA: numbered by the
+// format, but this library makes no DSA keys). An EC blob whose scalar is all zeros is a
+// public key and reads back as one (private flag 0).
 MSTATUS CA_MGMT_keyBlobToKey(const uint8_t *blob, uint32_t blobLength, KeyHolder *holder);
 // Writes the holder's key as a new blob (RSA private keys are completed first). The caller
-// releases it with CA_MGMT_freeKeyBlob. -7403 for a type that has no blob form.
+// releases it with CA_MGMT_freeKeyBlob. -7403 for a type that has no blob form (empty, DSA
+// or unknown). A public RSA key gives 12 + 10 + length(e) + length(n) bytes.
 MSTATUS CA_MGMT_keyToKeyBlob(const KeyHolder *holder, uint8_t **blob, uint32_t *blobLength);
 // Wipes `length` bytes of the blob and frees it; *blob becomes null.
 MSTATUS CA_MGMT_freeKeyBlob(uint8_t **blob, uint32_t length);

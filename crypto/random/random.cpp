@@ -113,7 +113,13 @@ MSTATUS RANDOM_seedFromDevice()
             status = RANDOM_addEntropyBit(g_randomContext, (value >> i) & 1);
         secure_wipe(bytes, sizeof bytes);
     }
-    return status;
+    if (status != OK)
+        return status;
+    // 256 bits alone would reach the generator only at the reseed 128 bits later, and until
+    // then its output would be the same in every process (the clock and date are zeros on
+    // this platform): reseed now, so the first output depends on the device.
+    g_randomContext->entropyBitCount = 0;
+    return reseed_from_pool(g_randomContext);
 }
 
 void RANDOM_setDevicePathForTest(const char *path)

@@ -28,8 +28,9 @@ MSTATUS RANDOM_freeContext(RandomContext **ctxRef);
 MSTATUS RANDOM_addEntropyBit(RandomContext *ctx, uint32_t bit);
 // length bytes of generator output (no additional input).
 MSTATUS RANDOM_generate(RandomContext *ctx, uint8_t *out, uint32_t length);
-// Reads 32 bytes from /dev/urandom and feeds them bit by bit to g_randomContext.
-// -7201 device cannot be opened, -7202 short read.
+// Reads 32 bytes from /dev/urandom, feeds them bit by bit to g_randomContext, then reseeds
+// it from the pool (bit count back to 0), so that its next output depends on the device.
+// -7201 device cannot be opened, -7202 short read (no reseed on a failure).
 MSTATUS RANDOM_seedFromDevice();
 
 // Test seam: the device RANDOM_seedFromDevice opens (null restores /dev/urandom).

@@ -154,12 +154,11 @@ struct Number {
 
 } // namespace
 
-MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, uint8_t *block,
-                                  uint32_t *blockLength, VLONG **queue)
+MSTATUS RSA_publicBlock(const RSAKey *key, const uint8_t *signature, uint8_t *block, VLONG **queue)
 {
     if (!key)
         return ERR_RSA_NULL_KEY;
-    if (!signature || !block || !blockLength)
+    if (!signature || !block)
         return ERR_NULL_POINTER;
     int32_t modulusLength = 0;
     if (MSTATUS st = RSA_getModulusLength(key, &modulusLength); st < 0)
@@ -182,8 +181,19 @@ MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, u
     if (st < 0)
         return st;
     int32_t size = int32_t(k);
-    if (st = VLONG_byteStringFromVlong(m.v, block, &size); st < 0)
+    return VLONG_byteStringFromVlong(m.v, block, &size);
+}
+
+MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, uint8_t *block,
+                                  uint32_t *blockLength, VLONG **queue)
+{
+    if (key && !blockLength)
+        return ERR_NULL_POINTER;
+    if (MSTATUS st = RSA_publicBlock(key, signature, block, queue); st < 0)
         return st;
+    int32_t modulusLength = 0;
+    RSA_getModulusLength(key, &modulusLength);
+    uint32_t k = uint32_t(modulusLength);
 
     // Block type 1: 00 01 FF .. FF 00 || data, or 01 ?? FF .. FF 00 || data.
     bool typeOne = (k > 1 && block[0] == 0x00 && block[1] == 0x01) || (k > 0 && block[0] == 0x01);
@@ -299,8 +309,54 @@ struct BlockHolder {
     ~BlockHolder() { std::free(p); }
 };
 
+// The DER of a DigestInfo with this identifier and digest length, up to the digest bytes:
+//   30 L1 30 L2 06 Loid <oid> [05 00] 04 Ld
+// Every length is below 128 (identifiers of at most 9 bytes, digests of at most 64), so each
+// is one octet. Returns the prefix length.
+uint32_t canonicalPrefix(const uint8_t *oid, uint32_t oidLength, uint32_t digestLength, bool withNull,
+                         uint8_t *out)
+{
+    const uint32_t algorithmLength = 2 + oidLength + (withNull ? 2 : 0);
+    const uint32_t contentLength = 2 + algorithmLength + 2 + digestLength;
+    uint32_t at = 0;
+    out[at++] = 0x30;
+    out[at++] = uint8_t(contentLength);
+    out[at++] = 0x30;
+    out[at++] = uint8_t(algorithmLength);
+    out[at++] = 0x06;
+    out[at++] = uint8_t(oidLength);
+    std::memcpy(out + at, oid, oidLength);
+    at += oidLength;
+    if (withNull) {
+        out[at++] = 0x05;
+        out[at++] = 0x00;
+    }
+    out[at++] = 0x04;
+    out[at++] = uint8_t(digestLength);
+    return at;
+}
+
+// The lenient reading above leaves room for bytes nobody checks (parameters of any length,
+// any tag on the digest, long-form lengths), which a cube root can fill for an e = 3 key. So
+// the DigestInfo is re-encoded in DER, with absent or NULL parameters, and must equal the
+// data byte for byte.
+bool isCanonical(const uint8_t *data, uint32_t length, const uint8_t *oid, uint32_t oidLength,
+                 uint32_t digestLength)
+{
+    constexpr uint32_t MAX_OID = 9;
+    if (oidLength > MAX_OID || digestLength > RSA_DIGEST_BUFFER)
+        return false;
+    uint8_t expect[10 + MAX_OID];
+    for (bool withNull : {true, false}) {
+        const uint32_t prefix = canonicalPrefix(oid, oidLength, digestLength, withNull, expect);
+        if (prefix + digestLength == length && std::memcmp(expect, data, prefix) == 0)
+            return true;
+    }
+    return false;
+}
+
 // Parses "SEQUENCE { AlgorithmIdentifier, OCTET STRING digest }" filling data[0..length)
-// exactly and copies the digest out.
+// exactly, in DER, and copies the digest out.
 MSTATUS parseDigestInfo(const uint8_t *data, uint32_t length, uint8_t *digest, uint32_t *digestLength,
                         int32_t *hashId)
 {
@@ -330,6 +386,14 @@ MSTATUS parseDigestInfo(const uint8_t *data, uint32_t length, uint8_t *digest, u
     if (digestElement->length != hash.digestLength || digestElement->contentOffset < 0 ||
         uint64_t(digestElement->contentOffset) + digestElement->length != length)
         return ERR_BAD_SIGNATURE_LENGTH;
+    const Asn1Element *oid = top->firstChild->firstChild;
+    const uint8_t *oidContent = stream.ops->map(stream.obj, oid->contentOffset, oid->length);
+    if (!oidContent)
+        return ERR_STRUCTURE;
+    const bool canonical = isCanonical(data, length, oidContent, oid->length, hash.digestLength);
+    stream.ops->unmap(stream.obj, oidContent);
+    if (!canonical)
+        return ERR_STRUCTURE;
     const uint8_t *content = stream.ops->map(stream.obj, digestElement->contentOffset, digestElement->length);
     if (!content)
         return ERR_BAD_SIGNATURE_LENGTH;

@@ -41,25 +41,35 @@ MSTATUS RSA_freeKey(RSAKey **ref, VLONG **queue);
 MSTATUS RSA_setPublicKey(RSAKey *key, uint32_t exponent, const uint8_t *modulus, uint32_t modulusLength,
                          VLONG **queue);
 // Makes key a private key: e and n as RSA_setPublicKey, then p and q (big-endian), marked
-// private and completed with RSA_completePrivateKey.
+// private and completed with RSA_completePrivateKey. When the completion fails (factors
+// without the inverses it needs, -6004 or -6005) the key is left public.
 MSTATUS RSA_setPrivateKey(RSAKey *key, uint32_t exponent, const uint8_t *modulus, uint32_t modulusLength,
                           const uint8_t *p, uint32_t pLength, const uint8_t *q, uint32_t qLength,
                           VLONG **queue);
 // Public keys: nothing. Private keys: p and q swapped when p < q (dropping dP, dQ, qInv and
 // the Montgomery contexts), then whichever of dP, dQ, qInv, montP, montQ is missing computed.
+// -7701 for a null key, -7708 for a private key without e, p or q.
 MSTATUS RSA_completePrivateKey(RSAKey *key, VLONG **queue);
 // RSA body of a key blob: version 1 | private flag | e, n (| p, q, dP, dQ, qInv | montP,
-// montQ), each number as a 4-byte length and its bytes. With a null buffer *length is set to
-// the body size; otherwise *length is the buffer size, which must be at least that.
+// montQ), each number as a 4-byte length and its minimal big-endian bytes. *length is the
+// buffer size on entry (ignored for a null buffer) and the body size on return; a shorter
+// buffer gives -6007. -7708 for a private key that is not complete.
 MSTATUS RSA_keyToBytes(const RSAKey *key, uint8_t *buffer, uint32_t *length);
-// Reads an RSA body into a new key. -7402 for a malformed body, -7404 for a version other
-// than 1. Bytes after the last item are ignored.
+// Reads an RSA body into a new key. -7402 for a malformed body (a private flag other than 0
+// or 1, an item running past the end, Montgomery contexts not of p and q), -7404 for a
+// version other than 1, -6013 for e below 2 (as RSA_setPublicKey). Bytes after the last item
+// are ignored.
 MSTATUS RSA_keyFromBytes(RSAKey **out, const uint8_t *bytes, uint32_t length, VLONG **queue);
 // Deep copy of n, e (and for a private key p, q, dP, dQ, qInv and both Montgomery contexts,
 // which must be present: else -7708). The blinding pair is not copied.
 MSTATUS RSA_cloneKey(RSAKey **out, const RSAKey *source, VLONG **queue);
 // Minimal byte length of n. -6001 when key, length or n is null.
 MSTATUS RSA_getModulusLength(const RSAKey *key, int32_t *length);
+
+// RSA public operation alone: block (at least the modulus length k) receives
+// signature^e mod n as exactly k big-endian bytes. A signature value not below n is refused
+// with -7709. Lets a caller compare the whole opened block with an encoding of its own.
+MSTATUS RSA_publicBlock(const RSAKey *key, const uint8_t *signature, uint8_t *block, VLONG **queue);
 
 // RSA public operation on a signature of exactly the modulus length, then the type-1
 // unpadding "00 01 FF..FF 00 || data" (a block starting 01 is also taken, its second byte
@@ -72,5 +82,8 @@ MSTATUS RSA_decryptSignatureBlock(const RSAKey *key, const uint8_t *signature, u
 // the digest) holds the digest, *digestLength its length and *hashId the hash id it names;
 // the caller must still compare the digest with its own. *hashId is written as soon as the
 // algorithm is recognised, also when a later check fails. Every pointer is required (-6001).
+// After the checks that give -7603, -7604 and -7609, the DigestInfo must be exactly the DER
+// SEQUENCE { SEQUENCE { OID, absent or NULL parameters }, OCTET STRING digest } filling the
+// data; any other encoding (other parameters or tags, long-form lengths) is -7603.
 MSTATUS RSA_verifyDigestInfo(const RSAKey *key, const uint8_t *signature, uint32_t signatureLength,
                              uint8_t *digest, uint32_t *digestLength, int32_t *hashId);

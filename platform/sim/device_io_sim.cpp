@@ -133,6 +133,8 @@ int sim_usleep(unsigned int usec)
 
 constexpr DeviceIo sim_io = {
     sim_open, sim_close, sim_ioctl, sim_read, sim_write, sim_pread, sim_pwrite, sim_usleep,
+    sim_file_open, sim_file_write, sim_file_sync, sim_file_close, sim_file_rename,
+    sim_file_unlink, sim_file_mkdir,
 };
 
 } // namespace

@@ -14,9 +14,10 @@
 //     fail_erase N              the Nth MEMERASE fails with EIO (0: never)
 //     fail_read N               the Nth partition read fails with EIO
 //     fail_write N              the Nth partition write fails with EIO
-//     power_cut N               the power fails as the Nth flash operation (read, erase or
-//                               write) starts: the process is killed, that operation and
-//                               everything after it never happen
+//     power_cut N               the power fails as the Nth flash operation (partition read,
+//                               erase or write; write, sync or rename of a file under /user)
+//                               starts: the process is killed, that operation and everything
+//                               after it never happen
 //     real_sleep 0|1            1 (default): delays really sleep; 0: only recorded
 //   i2c-0.eeprom      64 KiB, the parameter store (bus 0, address 0x54, 16-bit offsets).
 //                     "/dev/i2c-0" cannot be opened when this file is missing.
@@ -26,6 +27,8 @@
 //                     file is erased flash (0xFF), so a new board costs no disk space.
 //                     "/dev/mtd-NAME" cannot be opened when this file is missing.
 //   devices.log       the transaction log, appended one line per device operation.
+//   root/user/        the board's persistent /user: the device seam's file operations on a
+//                     path under /user work on DIR/root/user (folders made as needed).
 // Fault counters start at 0 when a board is selected and when a fault is set by the hook.
 #pragma once
 
@@ -74,6 +77,9 @@ enum class SimOp {
     MtdRead,    // pread of offset/length
     MtdWrite,   // pwrite of offset/length
     Sleep,      // delay; length = microseconds requested
+    FileWrite,  // write to a file under /user; path = the file, length = bytes
+    FileSync,   // fsync of a file under /user; path = the file
+    FileRename, // rename under /user; path = "FROM TO"
 };
 
 struct SimEvent {
@@ -85,11 +91,12 @@ struct SimEvent {
     uint32_t length = 0;        // MTD: length of the range; delay: microseconds
     int error = 0;              // errno of a failed operation, 0 on success
     bool nor_fault = false;     // MTD write over bits that were not erased
+    std::string path{};         // file operations: the board's path (/user/...)
 };
 
 // Events since the last clear (in this process).
 const std::vector<SimEvent> &sim_events();
 void sim_events_clear();
-// The event as one devices.log line, e.g. "i2c-0 write 0x54 01 3a 04" or
-// "mtd-kernel erase 0x20000+0x20000".
+// The event as one devices.log line, e.g. "i2c-0 write 0x54 01 3a 04",
+// "mtd-kernel erase 0x20000+0x20000" or "user write /user/images/image1.new 65536".
 std::string sim_event_text(const SimEvent &event);

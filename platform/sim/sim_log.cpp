@@ -10,7 +10,7 @@ namespace {
 
 constexpr const char *op_names[] = {
     "select", "write", "read", "smbus-read", "smbus-write", "info", "erase", "pread", "pwrite",
-    "sleep",
+    "sleep", "write", "sync", "rename",
 };
 
 } // namespace
@@ -44,6 +44,14 @@ std::string sim_event_text(const SimEvent &e)
     case SimOp::Sleep:
         std::snprintf(buf, sizeof buf, " %uus", e.length);
         line += buf;
+        break;
+    case SimOp::FileWrite:
+        std::snprintf(buf, sizeof buf, " %u", e.length);
+        line += " " + e.path + buf;
+        break;
+    case SimOp::FileSync:
+    case SimOp::FileRename:
+        line += " " + e.path;
         break;
     }
     if (e.nor_fault)

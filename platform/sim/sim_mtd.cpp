@@ -36,14 +36,7 @@ int fail(SimEvent &e, int error)
 // Returns false when this operation is the one that fails.
 bool count_operation(uint32_t &kind_count, uint32_t fail_at)
 {
-    SimState &s = sim_state();
-    ++s.flash_op_count;
-    if (s.conf.power_cut != 0 && s.flash_op_count == s.conf.power_cut) {
-        static const char line[] = "power-cut\n";
-        if (s.log_fd >= 0 && ::write(s.log_fd, line, sizeof line - 1) < 0)
-            s.log_fd = -1;
-        std::raise(SIGKILL);
-    }
+    sim_count_flash_operation();
     return !(fail_at != 0 && ++kind_count == fail_at);
 }
 
@@ -105,6 +98,18 @@ int erase(int fd, const SimHandle &h, const erase_info_user *req)
 }
 
 } // namespace
+
+void sim_count_flash_operation()
+{
+    SimState &s = sim_state();
+    ++s.flash_op_count;
+    if (s.conf.power_cut != 0 && s.flash_op_count == s.conf.power_cut) {
+        static const char line[] = "power-cut\n";
+        if (s.log_fd >= 0 && ::write(s.log_fd, line, sizeof line - 1) < 0)
+            s.log_fd = -1;
+        std::raise(SIGKILL);
+    }
+}
 
 int sim_mtd_ioctl(int fd, const SimHandle &h, unsigned long request, void *arg)
 {

@@ -57,6 +57,8 @@ int sim_partition_index(const char *name);
 std::string sim_path(const std::string &dir, const char *file);
 // Appends to the in-memory log and to DIR/devices.log.
 void sim_record(const SimEvent &event);
+// Counts one flash operation; at the configured power cut the process dies here.
+void sim_count_flash_operation();
 // Reads [offset, offset+count) of a partition file; bytes past its end read as erased.
 bool sim_read_erased_tail(int fd, uint8_t *buf, size_t count, uint64_t offset);
 
@@ -75,3 +77,12 @@ int sim_mtd_ioctl(int fd, const SimHandle &h, unsigned long request, void *arg);
 ssize_t sim_mtd_pread(int fd, const SimHandle &h, uint8_t *buf, size_t count, off_t offset);
 ssize_t sim_mtd_pwrite(int fd, const SimHandle &h, const uint8_t *buf, size_t count,
                        off_t offset);
+
+// Files of the board's /user (DIR/root/user), the device seam's file operations.
+int sim_file_open(const char *path, int flags, mode_t mode);
+ssize_t sim_file_write(int fd, const void *buf, size_t count);
+int sim_file_sync(int fd);
+int sim_file_close(int fd);
+int sim_file_rename(const char *from, const char *to);
+int sim_file_unlink(const char *path);
+int sim_file_mkdir(const char *path, mode_t mode);

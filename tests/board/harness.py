@@ -32,6 +32,7 @@ import select
 import subprocess
 import tarfile
 import tempfile
+import termios
 import time
 
 import pexpect
@@ -140,8 +141,9 @@ def tarball(files: dict) -> bytes:
 
 def component(payload: bytes, type: str = "application", version: str = "1.0.0.0",
               format: int = 1, header_size: int | None = None,
-              records: dict[int, bytes] | None = None) -> bytes:
-    """One image component made by imgtool create."""
+              records: dict[int, bytes] | None = None, sign=None) -> bytes:
+    """One image component made by imgtool create; SIGN names an RSA private key file that
+    signs the payload (format 3)."""
     with tempfile.TemporaryDirectory() as work:
         source = pathlib.Path(work, "payload")
         source.write_bytes(payload)
@@ -150,6 +152,8 @@ def component(payload: bytes, type: str = "application", version: str = "1.0.0.0
                 "--format", str(format), "-o", str(out)]
         if header_size is not None:
             args += ["--header-size", str(header_size)]
+        if sign is not None:
+            args += ["--sign", str(sign)]
         for number, value in (records or {}).items():
             record = pathlib.Path(work, f"record{number}")
             record.write_bytes(value)
@@ -340,6 +344,27 @@ class Console:
     def interrupt(self) -> None:
         """Ctrl-C on the console: SIGINT to the boot manager."""
         self.child.sendintr()
+
+    def wait_key_read(self, timeout: float = 10) -> None:
+        """Waits until the console's terminal leaves line mode: a single-key read has begun,
+        so a key sent now reaches the boot manager as typed (in line mode the terminal would
+        echo it and act on erase and end-of-file keys itself). The master side of the
+        pseudo-terminal shares the attributes of the board's side."""
+        deadline = time.monotonic() + timeout
+        while termios.tcgetattr(self.child.child_fd)[3] & termios.ICANON:
+            assert time.monotonic() < deadline, "the console never switched to single-key mode"
+            time.sleep(0.01)
+
+    def type_keys(self, keys: list[tuple[str | None, str]]) -> None:
+        """Types each key (None: Ctrl-C as the terminal turns it into SIGINT) once a key read
+        waits for it, and expects its echo before the next one."""
+        for key, echo in keys:
+            self.wait_key_read()
+            if key is None:
+                self.interrupt()
+            else:
+                self.send(key)
+            self.expect_exact(echo)
 
     def send_xmodem(self, path, until: bytes | None = None, timeout: float = 120) -> bytes:
         """Sends the file at PATH over the console with lrzsz's sx -k (XMODEM-1K) while the

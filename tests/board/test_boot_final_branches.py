@@ -65,7 +65,9 @@ def test_unbootable_slots_end_in_a_reboot(board, scenario, shell):
     for message in messages:
         console.expect_exact(message)
     if rescue_menu:
-        console.expect_exact("Rescue menu is not available yet.")
+        console.expect_exact("Entering Rescue Mode.")
+        console.expect_exact("Option? : ")
+        console.send("e")
     if shell:
         use_the_shell(console)
     run = console.wait_end()
@@ -98,11 +100,11 @@ STREAMS = {
     "CRC failure, then no bootable component": (crc_then_no_component, (
         "Image1 CRC failed, trying Image2 now.\n"
         "No valid application image found. Trying rescue image\n"),
-        ["Booting image '1'", "Booting image '2'", "Rescue menu is not available yet."]),
+        ["Booting image '1'", "Booting image '2'", "Entering Rescue Mode."]),
     "both slot files missing": (no_slot_files, (
         "Failed to open Application image 1. Trying image 2.\n"
         "Failed to open Application image 2.\n"),
-        ["Booting image '1'", "Rescue menu is not available yet."]),
+        ["Booting image '1'", "Entering Rescue Mode."]),
     "gdb image refused": (gdb_image_refused, "Image has invalid header 0x815a514b\n",
                           ["Extracting GDB from image slot 2",
                            "**** GDB mode selected but GDB not available. Please install GDB image ***"]),
@@ -112,11 +114,12 @@ STREAMS = {
 @pytest.mark.parametrize("scenario", STREAMS)
 def test_failure_messages_go_to_standard_error(board, tmp_path, scenario):
     """The boot manager runs with its standard error sent to a file of the board directory,
-    so the console shows only what went to standard output."""
+    so the console shows only what went to standard output. Its standard input is closed: a
+    rescue menu on the way is left at the end of input, and the run goes on to its reboot."""
     prepare, stderr, stdout_lines = STREAMS[scenario]
     shutil.copy(pathlib.Path(harness.bootsim_path()).parent / "bootmgr-sim", board.path / "bootmgr-sim")
     wrapper = tmp_path / "bootmgr-stderr"
-    wrapper.write_text("#!/bin/sh\nexec /board/bootmgr-sim 2>/board/stderr.log\n")
+    wrapper.write_text("#!/bin/sh\nexec /board/bootmgr-sim 2>/board/stderr.log </dev/null\n")
     wrapper.chmod(0o755)
     prepare(board)
 

@@ -54,6 +54,15 @@ REFUSALS = [
 ]
 
 
+def gdb_with_wrong_crc():
+    # The version word changed after the CRC was taken: the payload still gunzips.
+    gdb = harness.gdb_component()
+    return gdb[:15] + bytes([gdb[15] ^ 0x01]) + gdb[16:]
+
+
+REFUSALS.append(pytest.param(gdb_with_wrong_crc, "GDB image CRC failed.", id="CRC error"))
+
+
 @pytest.mark.parametrize("make_source, message", REFUSALS)
 def test_refused_gdb_image_starts_the_application_normally(board, make_source, message):
     board.write_slot(1, harness.application_image())
@@ -79,3 +88,17 @@ def test_gdbserver_boot_extracts_nothing(board):
     assert "Extracting GDB" not in run.output
     assert run.events.calls("gdbserver") == [":1234 " + APP]
     assert run.events.calls("gdb") == []
+
+
+@pytest.mark.parametrize("payload", [harness.tarball(harness.DEFAULT_APP_FILES), gzip.compress(b"echo hi\n")],
+                         ids=["application tarball", "plain text"])
+def test_gdb_image_that_is_not_a_program_is_not_started(board, payload):
+    board.write_slot(1, harness.application_image())
+    board.write_slot(2, harness.component(payload))
+    board.set_env("gdb=on")
+    console = board.power_on(timeout=30)
+    console.expect_exact("decompressing GDB....")
+    console.expect_exact(GDB_MISSING)
+    run = console.wait_end()
+    assert run.application_started, run.output
+    assert "/tmp/gdb:" not in run.output

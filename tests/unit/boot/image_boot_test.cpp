@@ -1,6 +1,7 @@
 // The component search of the image boot over slot files holding mixed components: which
 // component it stops at, where it leaves the file, and that no header can make it loop or
-// read past the end of the file; the read, check and write of the component found.
+// read past the end of the file; and the slot-boot step that reads the component it found,
+// checks it and writes its payload.
 #include "boot/image_boot.h"
 #include "image/builder.h"
 #include "image/bytes.h"
@@ -122,6 +123,9 @@ TEST(FindBootComponent, StopsAtTheFirstApplicationOrDiagnosticsComponent)
          component(APPLICATION, 1, 20), DIAGS, 2, 20, 20},
         {"short trailing bytes after the target", {}, component(APPLICATION, 1, 9), Bytes(10, 0xEE),
          APPLICATION, 1, 16, 9},
+        // A component that is only passed over is stepped over by T; its H is never used.
+        {"format-2 rfs whose H is below 20", join({raw_header(30, RFS | IMAGE_FORMAT2_FLAG, 12), Bytes(18, 0)}),
+         component(DIAGS, 1, 12), {}, DIAGS, 1, 16, 12},
     };
     for (const Case &c : cases) {
         Found r = search(join({c.before, c.target, c.after}));
@@ -150,8 +154,6 @@ TEST(FindBootComponent, FormatTwoFlagIsNotPartOfTheType)
 TEST(FindBootComponent, EndsTheWalkOnFilesWithoutUsableComponent)
 {
     const Bytes app = component(APPLICATION, 1, 32);
-    Bytes truncated_app = app;
-    truncated_app.resize(app.size() - 1);
     struct Case {
         const char *name;
         Bytes file;
@@ -166,13 +168,6 @@ TEST(FindBootComponent, EndsTheWalkOnFilesWithoutUsableComponent)
         {"format-1 length wrapping the total to zero", join({raw_header(0xFFFFFFF0u, UBOOT), app}), UBOOT},
         {"format-1 length wrapping the total below 16", join({raw_header(0xFFFFFFFFu, DFT), app}), DFT},
         {"component running past the end hides the next", join({raw_header(1000, KERNEL), app}), KERNEL},
-        {"truncated application", truncated_app, APPLICATION},
-        {"application whose format-2 header is shorter than 20", raw_header(8, APPLICATION | IMAGE_FORMAT2_FLAG, 12),
-         APPLICATION},
-        {"diagnostics whose format-3 header is longer than the component",
-         join({raw_format3_header(8, DIAGS, 0x40), Bytes(100, 0)}), DIAGS},
-        {"format-3 header length below 24", join({raw_format3_header(40, APPLICATION, 20), Bytes(40, 0)}),
-         APPLICATION},
     };
     for (const Case &c : cases) {
         Found r = search(c.file);
@@ -181,42 +176,70 @@ TEST(FindBootComponent, EndsTheWalkOnFilesWithoutUsableComponent)
     }
 }
 
-// The step boot_image_slot runs on the component it found, on a component larger than the
-// pieces it is read and checked in, so the CRC register carries from piece to piece: a
-// flipped bit anywhere, a file that ends early or a tarball that takes nothing stops it.
-TEST(CopyBootComponent, WritesThePayloadOnlyWhenTheWholeComponentChecks)
+// The slot-boot step writes the payload of the first bootable component. One that the search
+// finds but that cannot be used whole is a CRC failure, and nothing of it reaches the tarball.
+TEST(WriteBootPayload, WritesAnIntactComponentAndRefusesTheRestAsCrcFailures)
+{
+    const Bytes app = component(APPLICATION, 3, 300);
+    Bytes bad_crc = app;
+    bad_crc[200] ^= 0x10;
+    struct Case {
+        const char *name;
+        Bytes file;
+        boot_payload_status status;
+    } cases[] = {
+        {"kernel, then the application", join({component(KERNEL, 2, 50, 24), app}), BOOT_PAYLOAD_WRITTEN},
+        {"no bootable component", component(RFS, 1, 20), BOOT_PAYLOAD_NOT_FOUND},
+        {"CRC error", bad_crc, BOOT_PAYLOAD_CRC_FAILED},
+        {"application cut 10 bytes short", Bytes(app.begin(), app.end() - 10), BOOT_PAYLOAD_CRC_FAILED},
+        {"format-1 length wrapping the total", join({raw_header(0xFFFFFFF8u, DIAGS), Bytes(64, 0)}),
+         BOOT_PAYLOAD_CRC_FAILED},
+        {"format-2 H below 20", join({raw_header(8, APPLICATION | IMAGE_FORMAT2_FLAG, 12), Bytes(8, 0)}),
+         BOOT_PAYLOAD_CRC_FAILED},
+        {"format-3 H beyond T", join({raw_format3_header(8, DIAGS, 0x40), Bytes(100, 0)}), BOOT_PAYLOAD_CRC_FAILED},
+        {"format-3 H below 24", join({raw_format3_header(40, APPLICATION, 20), Bytes(40, 0)}),
+         BOOT_PAYLOAD_CRC_FAILED},
+    };
+    for (const Case &c : cases) {
+        auto image = file_with(c.file);
+        std::unique_ptr<FILE, FileCloser> tarball(std::tmpfile());
+        uint32_t type = 0;
+        EXPECT_EQ(c.status, write_boot_payload(image.get(), tarball.get(), &type)) << c.name;
+        EXPECT_EQ(c.status == BOOT_PAYLOAD_WRITTEN ? 300 : 0, std::ftell(tarball.get())) << c.name;
+    }
+}
+
+// A component larger than the pieces it is read and checked in: the CRC register carries
+// from piece to piece, so a flipped bit in any of them is a CRC failure, and only the intact
+// component's payload reaches the tarball. A tarball that takes nothing is a write failure.
+TEST(WriteBootPayload, ChecksTheCrcAcrossEveryPieceOfALargeComponent)
 {
     const Bytes app = component(APPLICATION, 3, 600 * 1024 + 5);
     const image_layout layout = image_get_layout(app.data());
     constexpr size_t NONE = SIZE_MAX;
     struct Case {
         const char *name;
-        size_t flip;  // byte whose low bit is flipped
-        size_t keep;  // bytes of the component in the file
+        size_t flip; // byte whose low bit is flipped
         bool tarball_read_only;
-        ComponentCopy expect;
+        boot_payload_status status;
     } cases[] = {
-        {"intact", NONE, app.size(), false, COMPONENT_COPIED},
-        {"CRC word", 3, app.size(), false, COMPONENT_BAD},
-        {"header", 12, app.size(), false, COMPONENT_BAD},
-        {"first piece", 256 * 1024 - 1, app.size(), false, COMPONENT_BAD},
-        {"second piece", 256 * 1024, app.size(), false, COMPONENT_BAD},
-        {"last byte", app.size() - 1, app.size(), false, COMPONENT_BAD},
-        {"file ends one byte early", NONE, app.size() - 1, false, COMPONENT_BAD},
-        {"tarball takes no bytes", NONE, app.size(), true, COMPONENT_WRITE_FAILED},
+        {"intact", NONE, false, BOOT_PAYLOAD_WRITTEN},
+        {"CRC word", 3, false, BOOT_PAYLOAD_CRC_FAILED},
+        {"end of the first piece", 256 * 1024 - 1, false, BOOT_PAYLOAD_CRC_FAILED},
+        {"start of the second piece", 256 * 1024, false, BOOT_PAYLOAD_CRC_FAILED},
+        {"last byte", app.size() - 1, false, BOOT_PAYLOAD_CRC_FAILED},
+        {"tarball takes no bytes", NONE, true, BOOT_PAYLOAD_WRITE_FAILED},
     };
     for (const Case &c : cases) {
         Bytes bytes = app;
         if (c.flip != NONE)
             bytes[c.flip] ^= 0x01;
-        bytes.resize(c.keep);
         auto image = file_with(bytes);
-        std::rewind(image.get());
         std::unique_ptr<FILE, FileCloser> tarball(c.tarball_read_only ? std::fopen("/dev/null", "rb") : std::tmpfile());
         ASSERT_NE(nullptr, tarball.get()) << c.name;
-        EXPECT_EQ(c.expect, copy_boot_component(image.get(), layout.header_len, layout.payload_len, tarball.get()))
-            << c.name;
-        if (c.expect != COMPONENT_COPIED)
+        uint32_t type = 0;
+        EXPECT_EQ(c.status, write_boot_payload(image.get(), tarball.get(), &type)) << c.name;
+        if (c.status != BOOT_PAYLOAD_WRITTEN)
             continue;
         Bytes written(layout.payload_len + 1);
         std::rewind(tarball.get());

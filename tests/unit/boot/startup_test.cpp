@@ -1,5 +1,5 @@
-// The slot choice on the simulated board's parameter store, and the SIGINT handler that
-// the console relies on to cut a blocked read short.
+// The slot choice on the simulated board's parameter store, the SIGINT handler that the
+// console relies on to cut a blocked read short, and the reboot that Ctrl-C cannot stop.
 #include "board/i2c.h"
 #include "boot/boot_state.h"
 #include "boot/startup.h"
@@ -9,6 +9,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -65,4 +71,42 @@ TEST(SigintHandler, OnlySetsTheFlagAndDoesNotRestartReads)
 
     sigaction(SIGINT, &previous, nullptr);
     boot_state_reset();
+}
+
+// reboot_board in a death-test child with the boot manager's SIGINT handler, "reboot" being
+// a script of the test's own (PATH holds only it). A Ctrl-C reaches the whole process group,
+// so the script sends one to its own shell: it must go on. A command that does not end with
+// a clean exit 0 (killed, failed, not there: the shell's 127) is reported.
+TEST(RebootBoard, CtrlCCannotStopItAndACommandThatFailsIsReported)
+{
+    char dir[] = "/tmp/reboot_test_XXXXXX";
+    ASSERT_NE(nullptr, mkdtemp(dir));
+    const std::string script = std::string(dir) + "/reboot";
+    const char *failed = "System reboot failed, please power-cycle\\.\n$";
+    struct Case {
+        const char *body;
+        const char *stderr_pattern;
+    } cases[] = {
+        {"kill -INT $$; echo went-on >&2", "^went-on\n$"},
+        {"kill -KILL $$", failed},
+        {"exit 1", failed},
+        {nullptr, failed},
+    };
+    for (const Case &c : cases) {
+        std::remove(script.c_str());
+        if (c.body) {
+            std::ofstream(script) << "#!/bin/sh\n" << c.body << "\n";
+            ASSERT_EQ(0, chmod(script.c_str(), 0755));
+        }
+        EXPECT_EXIT(
+            {
+                setenv("PATH", dir, 1);
+                install_sigint_handler();
+                reboot_board();
+            },
+            testing::ExitedWithCode(0), c.stderr_pattern)
+            << (c.body ? c.body : "no reboot program");
+    }
+    std::remove(script.c_str());
+    rmdir(dir);
 }

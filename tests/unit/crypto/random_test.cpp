@@ -243,30 +243,46 @@ protected:
     std::string path_;
 };
 
-// 32 bytes give 256 bits; each big-endian word is fed least significant bit first, so the
-// word 00 00 00 01 flips exactly the pool bit after the current position.
-TEST_F(DeviceSeed, ThirtyTwoBytesFeedTwoHundredFiftySixBits)
+// 32 bytes give 256 bits, then a reseed: the generator's very next output depends on every
+// device bit, from the first fed to the last.
+TEST_F(DeviceSeed, DeviceBitsReachTheGeneratorAtOnce)
 {
-    std::vector<uint8_t> bytes(32, 0);
-    bytes[3] = 1;
-    write_device(bytes);
+    const EntropyPool pool = g_entropyPool;
+    const RandomContext context = *g_randomContext;
+    auto firstOutput = [&](const std::vector<uint8_t> &device) {
+        g_entropyPool = pool;
+        *g_randomContext = context;
+        write_device(device);
+        EXPECT_EQ(RANDOM_seedFromDevice(), OK);
+        EXPECT_EQ(g_entropyPool.bitPos, (pool.bitPos + 256) % ENTROPY_BITS);
+        EXPECT_EQ(g_randomContext->entropyBitCount, 0u);
+        uint8_t out[32];
+        EXPECT_EQ(RANDOM_generate(g_randomContext, out, sizeof out), OK);
+        return to_hex(out, sizeof out);
+    };
+    std::vector<uint8_t> device(32, 0);
+    const std::string zeros = firstOutput(device);
+    device[3] = 0x01; // least significant bit of the first big-endian word: fed first
+    EXPECT_NE(firstOutput(device), zeros);
+    device[3] = 0;
+    device[28] = 0x80; // most significant bit of the last word: fed last
+    EXPECT_NE(firstOutput(device), zeros);
+}
+
+// A short read stops after the whole words before it, without a reseed: the pool shows each
+// word fed least significant bit first (00 00 00 01 flips the bit after the current position).
+TEST_F(DeviceSeed, ShortReadAndMissingDevice)
+{
+    write_device({0, 0, 0, 1, 0, 0, 0, 0, 0xA5, 0xA5});
     const uint32_t pos = (g_entropyPool.bitPos + 1) % ENTROPY_BITS;
     uint8_t before[ENTROPY_MIX_SIZE];
     std::memcpy(before, g_entropyPool.mix, sizeof before);
-    ASSERT_EQ(RANDOM_seedFromDevice(), OK);
-    EXPECT_EQ(g_randomContext->entropyBitCount, 256u);
-    EXPECT_EQ(g_randomContext->drbg.reseedCounter, 1u);
+    EXPECT_EQ(RANDOM_seedFromDevice(), ERR_RANDOM_DEVICE_READ);
+    EXPECT_EQ(g_randomContext->entropyBitCount, 64u) << "two whole words before the short read";
     for (uint32_t i = 0; i < ENTROPY_MIX_SIZE; ++i) {
         uint8_t flipped = before[i] ^ g_entropyPool.mix[i];
         EXPECT_EQ(flipped, i == pos / 8 ? 1u << (pos % 8) : 0u) << "byte " << i;
     }
-}
-
-TEST_F(DeviceSeed, ShortReadAndMissingDevice)
-{
-    write_device(std::vector<uint8_t>(10, 0xA5));
-    EXPECT_EQ(RANDOM_seedFromDevice(), ERR_RANDOM_DEVICE_READ);
-    EXPECT_EQ(g_randomContext->entropyBitCount, 64u) << "two whole words before the short read";
     RANDOM_setDevicePathForTest("/nonexistent/urandom");
     EXPECT_EQ(RANDOM_seedFromDevice(), ERR_RANDOM_DEVICE_OPEN);
 }

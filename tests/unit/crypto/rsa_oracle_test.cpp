@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -169,6 +170,61 @@ TEST_P(RsaOracle, CraftedBlocksGiveTheirStatus)
     Bytes shorter(sig.begin() + 1, sig.end()), longer = cat({{0x00}, sig});
     EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, verify(k, shorter).status);
     EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, verify(k, longer).status);
+}
+
+using BnPtr = std::unique_ptr<BIGNUM, decltype(&BN_free)>;
+
+// Bleichenbacher's e = 3 forgery on a DigestInfo whose AlgorithmIdentifier carries `free`
+// bytes of parameters: 00 01 FF*8 00 30 L 30 L OID 80 L <free> 04 20 <digest>. The top bytes
+// come from the integer cube root, the 34 bottom bytes from the cube root modulo 2^272 (Hensel
+// lifting; the digest is odd), and the cross terms land in the free bytes. *block gets the
+// cube (below n: no modular reduction) of the returned signature, checked to be that block.
+Bytes forgeSignature(size_t k, size_t free, const Bytes &digest, Bytes *block)
+{
+    const Bytes suffix = tlv(0x04, digest);
+    const Bytes info = tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, oid::SHA256), tlv(0x80, Bytes(free))})), suffix}));
+    const Bytes prefix = cat({{0x00, 0x01}, Bytes(8, 0xFF), {0x00}, Bytes(info.begin(), info.end() - long(free + 34))});
+    EXPECT_EQ(k, 11 + info.size());
+    BN_CTX *ctx = BN_CTX_new();
+    auto bn = [](const Bytes &b) { return BnPtr(BN_bin2bn(b.data(), int(b.size()), nullptr), &BN_free); };
+    BnPtr target = bn(cat({prefix, Bytes(k - prefix.size())})), low = bn(suffix), root = bn({}), lowRoot = bn({0x01}),
+          c = bn({});
+    auto cube = [&](const BIGNUM *x) { BN_sqr(c.get(), x, ctx), BN_mul(c.get(), c.get(), x, ctx); };
+    for (int bit = BN_num_bits(target.get()) / 3 + 1; bit >= 0; --bit) { // root = floor(cbrt(target))
+        BN_set_bit(root.get(), bit);
+        if (cube(root.get()), BN_cmp(c.get(), target.get()) > 0)
+            BN_clear_bit(root.get(), bit);
+    }
+    const int lowBits = int(8 * suffix.size());
+    for (int bit = 1; bit < lowBits; ++bit)
+        if (cube(lowRoot.get()), BN_sub(c.get(), c.get(), low.get()), BN_is_bit_set(c.get(), bit))
+            BN_set_bit(lowRoot.get(), bit);
+    // Round the root up past its low bits, then put the low root in their place.
+    BN_rshift(root.get(), root.get(), lowBits);
+    BN_add_word(root.get(), 1);
+    BN_lshift(root.get(), root.get(), lowBits);
+    BN_add(root.get(), root.get(), lowRoot.get());
+    cube(root.get());
+    block->assign(k, 0);
+    Bytes sig(k);
+    EXPECT_EQ(int(k), BN_bn2binpad(c.get(), block->data(), int(k)));
+    BN_bn2binpad(root.get(), sig.data(), int(k));
+    BN_CTX_free(ctx);
+    EXPECT_TRUE(std::equal(prefix.begin(), prefix.end(), block->begin())) << "top bytes of the cube";
+    EXPECT_TRUE(std::equal(suffix.begin(), suffix.end(), block->end() - 34)) << "bottom bytes of the cube";
+    return sig;
+}
+
+TEST(RsaOracleForgery, ExponentThreeCubeRootThroughLongParametersIsRefused)
+{
+    Bytes digest = digestOf(32);
+    digest.back() |= 1;
+    for (auto [bits, free] : {std::pair{2048, 191u}, std::pair{4096, 444u}}) {
+        const TestKey &k = testKey(bits, 3);
+        Bytes block;
+        const Bytes sig = forgeSignature(k.n.size(), free, digest, &block);
+        EXPECT_EQ(ERR_STRUCTURE, verify(k, sig).status) << bits << " bits";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, RsaOracle,

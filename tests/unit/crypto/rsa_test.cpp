@@ -110,6 +110,21 @@ TEST(Rsa, DigestInfoChecksGiveTheirStatusAndHashId)
          tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, oid::SHA256), {0x05, 0x00}})), tlv(0x04, sha256), {0x05, 0x00}})),
          ERR_BAD_SIGNATURE_LENGTH, 11, 0},
         {"empty SEQUENCE", tlv(0x30, {}), ERR_STRUCTURE, 0, 0},
+        // Forms the lenient reading takes but DER does not: refused after the algorithm is known.
+        {"parameters other than NULL",
+         tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, oid::SHA256), tlv(0x80, {1, 2, 3})})), tlv(0x04, sha256)})),
+         ERR_STRUCTURE, 11, 0},
+        {"two parameters", tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, oid::SHA256), {0x05, 0x00, 0x05, 0x00}})),
+                                          tlv(0x04, sha256)})),
+         ERR_STRUCTURE, 11, 0},
+        {"digest under a context tag",
+         tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, oid::SHA256), {0x05, 0x00}})), tlv(0x80, sha256)})),
+         ERR_STRUCTURE, 11, 0},
+        {"long-form outer length", [&] {
+             Bytes b = digestInfo(oid::SHA256, sha256);
+             b.insert(b.begin() + 1, 0x81);
+             return b;
+         }(), ERR_STRUCTURE, 11, 0},
     };
     KeyHolder h;
     makePublicKey(h);

@@ -121,6 +121,7 @@ TEST_F(ConsoleTest, InterruptGivesKeyZeroAndRestoresTheTerminal)
 
     EXPECT_EQ(0, key);
     EXPECT_EQ(1, g_boot.interrupted);
+    EXPECT_FALSE(console_input_ended()); // more keys may come
     EXPECT_EQ(before.c_lflag, attributes().c_lflag);
     // The key typed after the interrupt is still there for the next read.
     type("x");
@@ -138,7 +139,9 @@ TEST_F(ConsoleTest, EndOfInputGivesKeyZero)
     ASSERT_GE(dup2(pipe_fds[0], STDIN_FILENO), 0); // not a terminal: attributes calls fail
     close(pipe_fds[0]);
     EXPECT_EQ(0, console_get_key());
+    EXPECT_TRUE(console_input_ended());
     EXPECT_EQ(0, console_get_key());
+    EXPECT_TRUE(console_input_ended());
 }
 
 TEST_F(ConsoleTest, PutCharReachesTheTerminalAtOnce)

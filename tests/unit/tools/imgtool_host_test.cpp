@@ -150,6 +150,53 @@ TEST(Imgtool, MalformedFilesGiveOneLineErrors)
     }
 }
 
+// create, pack and info agree that a component has the 24 bytes a reader needs to see one,
+// and create refuses a format-1 payload that readers would take for a format-3 header.
+TEST(Imgtool, ComponentsReadersCannotSeeAreRefused)
+{
+    const std::string out = scratch("small");
+    std::vector<uint8_t> tagged = {'H', 'D', 'R', '3', 0, 0, 0, 24};
+    tagged.resize(64, 0x33);
+    struct Case {
+        const char *format;
+        std::vector<uint8_t> payload;
+        const char *refusal;
+    } cases[] = {
+        {"1", std::vector<uint8_t>(7, 1), "below the 24"}, {"1", std::vector<uint8_t>(8, 1), nullptr},
+        {"2", std::vector<uint8_t>(3, 1), "below the 24"}, {"3", {}, nullptr},
+        {"1", tagged, "payload starts with \"HDR3\""},    {"2", tagged, nullptr},
+    };
+    for (const Case &c : cases) {
+        std::remove(out.c_str());
+        write_bytes(scratch("p"), c.payload);
+        ToolRun run = imgtool(std::string("create --type kernel --version 1.0.0.0 --format ") + c.format + " -o " +
+                              out + " " + scratch("p"));
+        const std::string name = std::string("format ") + c.format + ", " + std::to_string(c.payload.size()) + " bytes";
+        if (c.refusal) {
+            EXPECT_EQ(1, run.status) << name;
+            EXPECT_EQ(1, count_lines(run.out)) << name << ": " << run.out;
+            EXPECT_NE(std::string::npos, run.out.find(c.refusal)) << name << ": " << run.out;
+            continue;
+        }
+        ASSERT_EQ(0, run.status) << name << ": " << run.out;
+        EXPECT_EQ(0, imgtool("info " + out).status) << name;
+        EXPECT_EQ(0, imgtool("pack -o " + scratch("small-pkg") + " " + out).status) << name;
+    }
+
+    // A 19-byte component made by hand is trailing bytes to info, alone or after a good one.
+    ComponentPlan plan;
+    plan.type = KERNEL;
+    const auto tiny = image_build_component(plan, {1, 2, 3});
+    auto after_good = image_build_component(plan, std::vector<uint8_t>(40, 5));
+    after_good.insert(after_good.end(), tiny.begin(), tiny.end());
+    for (const auto &bytes : {tiny, after_good}) {
+        write_bytes(out, bytes);
+        ToolRun info = imgtool("info " + out);
+        EXPECT_EQ(1, info.status) << info.out;
+        EXPECT_NE(std::string::npos, info.out.find("imgtool: 19 trailing bytes at offset")) << info.out;
+    }
+}
+
 TEST(Imgtool, BadArgumentsAreRefused)
 {
     write_bytes(scratch("p"), {1, 2, 3});
@@ -173,4 +220,48 @@ TEST(Imgtool, BadArgumentsAreRefused)
     EXPECT_EQ(1, missing.status);
     for (const char *cmd : {"create", "pack", "info", "extract"})
         EXPECT_EQ(0, imgtool(std::string(cmd) + " --help").status) << cmd;
+}
+
+TEST(Imgtool, SignedPackagesGetTheBoardsVerdict)
+{
+    const std::string demo = std::string(BM_SOURCE_DIR) + "/keys/demo/demo-signing-key.NOT-FOR-PRODUCTION.pem";
+    const std::string demo_public = std::string(BM_SOURCE_DIR) + "/keys/demo/demo-signing-key.NOT-FOR-PRODUCTION.pub.pem";
+    const std::string stranger = scratch("stranger.pem");
+    ASSERT_EQ(0, std::system(("openssl genrsa -out " + stranger + " 2048 2>/dev/null").c_str()));
+    std::vector<uint8_t> payload(4000);
+    for (size_t i = 0; i < payload.size(); i++)
+        payload[i] = static_cast<uint8_t>(i * 11);
+    write_bytes(scratch("payload"), payload);
+    const std::string create = "create --version 1.0.0.1 --format 3 ";
+    ASSERT_EQ(0, imgtool(create + "--type kernel --sign " + demo + " -o " + scratch("k") + " " + scratch("payload")).status);
+    ASSERT_EQ(0, imgtool(create + "--type application --sign " + stranger + " --key-record der -o " + scratch("a") + " " +
+                         scratch("payload")).status);
+    ASSERT_EQ(0, imgtool("pack -o " + scratch("signed") + " " + scratch("k") + " " + scratch("a")).status);
+
+    ToolRun verify = imgtool("verify " + scratch("signed"));
+    EXPECT_NE(0, verify.status);
+    EXPECT_EQ(2, count_lines(verify.out)) << verify.out;
+    EXPECT_NE(std::string::npos, verify.out.find("(KERNEL):\tImage signature verified")) << verify.out;
+    EXPECT_NE(std::string::npos, verify.out.find("(APPLICATION):\tImage rejected: key not trusted")) << verify.out;
+    EXPECT_EQ(0, imgtool("verify " + scratch("a") + " --trusted " + stranger).status);
+    EXPECT_NE(std::string::npos, imgtool("info " + scratch("signed")).out.find("(trusted), signature verifies"));
+
+    // A signature made by the openssl command line, carried in plain records, verifies too.
+    const std::string sig = scratch("openssl.sig");
+    ASSERT_EQ(0, std::system(("openssl dgst -sha256 -sign " + demo + " -out " + sig + " " + scratch("payload")).c_str()));
+    ASSERT_EQ(0, imgtool(create + "--type rfs --record 3=" + sig + " --record 4=" + demo_public + " -o " +
+                         scratch("r") + " " + scratch("payload")).status);
+    EXPECT_EQ(0, imgtool("verify " + scratch("r")).status);
+    // One changed payload byte: the signature no longer holds.
+    auto r = read_bytes(scratch("r"));
+    r.back() ^= 1;
+    write_bytes(scratch("r"), r);
+    ToolRun changed = imgtool("verify " + scratch("r"));
+    EXPECT_NE(0, changed.status);
+    EXPECT_NE(std::string::npos, changed.out.find("\tImage rejected\n")) << changed.out;
+
+    // keyhash: one fingerprint for the private key and its public half.
+    ToolRun a = imgtool("keyhash " + demo), b = imgtool("keyhash " + demo_public);
+    ASSERT_EQ(0, a.status) << a.out;
+    EXPECT_EQ(a.out.substr(0, 64), b.out.substr(0, 64));
 }

@@ -1,0 +1,386 @@
+// Package installer. Two walks over the package: the first checks every component (layout
+// against the bytes that are there, CRC, size limit, signature, skip-same), asks the slot
+// question and records what is to be written, with a SHA-256 of each component; the second
+// reads those components again, writes them only when the digest is still the one checked,
+// and boots the downloaded application when the operator asked for it. A package that fails
+// a check writes nothing.
+#include "image/install.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <new>
+#include <sys/stat.h>
+
+#include "board/i2c.h"
+#include "board/mtd.h"
+#include "boot/launch.h"
+#include "crypto/digest/sha256.h"
+#include "image/bytes.h"
+#include "image/format.h"
+#include "image/validate.h"
+#include "platform/device_io.h"
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE *file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+using Buffer = std::unique_ptr<uint8_t[]>;
+
+constexpr uint32_t NO_LIMIT = 0;
+constexpr int MAX_WRITES = 32;         // components written by one package; real ones have 7
+constexpr uint32_t SLOT_PIECE = 65536; // slot files are written in pieces to keep the progress moving
+constexpr char IMAGES_DIR[] = "/user/images";
+
+// How each known type is checked and where it goes.
+struct TypeRule {
+    uint32_t type;
+    const char *name;          // announced as "Installing NAME: ", written as "Writing NAME: "
+    const char *crc_word;      // "Bad crc for WORD: ..."
+    const char *size_word;     // "WORD image is too big for flash ..." and the new refusals
+    uint32_t limit;            // largest accepted size (UBOOT: its len word), or NO_LIMIT
+    bool signed_type;          // must pass the signature gate
+    int partition;             // flash partition, or -1 for an image slot
+    const char *write_failure; // line after a failed flash write
+};
+
+constexpr TypeRule RULES[] = {
+    {UBOOT, "Boot Loader", "UBOOT", "UBOOT", 0x80000, false, MTD_UBOOT, "Uboot image update failed"},
+    {KERNEL, "Kernel", "KERNEL", "KERNEL", 0x300000, true, MTD_KERNEL, "kernel image update failed"},
+    {RFS, "Root Filesystem", "RFS", "RFS", 0xF00000, true, MTD_RFS, "RFS image update failed"},
+    {DFT, "Device Tree", "DFT", "DFT", 0x40000, true, MTD_DEVICETREE, "DFT image update failed"},
+    {DIAGS, "Diagnostics", "DIAGNOSTICS IMAGE", "DIAGS", 0xA00000, false, MTD_RESCUE,
+     "DIAGS image update failed"},
+    {APPLICATION, "Application", "APPLICATION", "APPLICATION", NO_LIMIT, true, -1, nullptr},
+};
+
+const TypeRule *rule_of(uint32_t type)
+{
+    for (const TypeRule &rule : RULES)
+        if (rule.type == type)
+            return &rule;
+    return nullptr;
+}
+
+// A component that passed every check. An application with slot 0 is booted, not written.
+struct PlannedWrite {
+    uint64_t offset;
+    image_layout layout;
+    const TypeRule *rule;
+    int slot;
+    uint8_t header[IMAGE_BASIC_HEADER_SIZE];
+    uint8_t digest[SHA256_DIGEST_SIZE];
+};
+
+struct Install {
+    FilePtr package;
+    uint64_t size;
+    uint8_t skip_same;
+    int slot;
+    PlannedWrite writes[MAX_WRITES];
+    int count;
+    bool boot_now; // the last planned write is the application to boot
+};
+
+bool digest_of(const uint8_t *bytes, uint32_t length, uint8_t digest[SHA256_DIGEST_SIZE])
+{
+    return SHA256_completeDigest(bytes, length, digest) == OK;
+}
+
+// Reads the whole component at `offset` into a new buffer; null after a message when it cannot
+// be held or the file no longer has all of it.
+Buffer read_component(Install &in, uint64_t offset, const image_layout &layout, const TypeRule &rule)
+{
+    Buffer buffer(new (std::nothrow) uint8_t[layout.total]);
+    if (!buffer) {
+        std::printf("Failed to allocate buffer for image (%d)\n", static_cast<int>(layout.total));
+        return nullptr;
+    }
+    size_t got = 0;
+    if (fseeko(in.package.get(), static_cast<off_t>(offset), SEEK_SET) == 0)
+        got = std::fread(buffer.get(), 1, layout.total, in.package.get());
+    if (got != layout.total) {
+        std::printf("%s image is truncated (%zu of %u bytes), voiding download\n", rule.size_word,
+                    got, layout.total);
+        return nullptr;
+    }
+    return buffer;
+}
+
+// The component's header bytes that decide "the same": for UBOOT all but its first word,
+// which the boot loader's own copy does not keep.
+bool same_header(const uint8_t *a, const uint8_t *b, uint32_t type)
+{
+    size_t from = type == UBOOT ? 4 : 0;
+    return std::memcmp(a + from, b + from, IMAGE_BASIC_HEADER_SIZE - from) == 0;
+}
+
+// Whether the component equals what its place will hold when the writes before it are done:
+// an earlier component of this package bound for the same place, else the installed one.
+bool same_as_target(const Install &in, const uint8_t *component, const TypeRule &rule, int slot)
+{
+    for (int i = in.count - 1; i >= 0; --i) {
+        const PlannedWrite &w = in.writes[i];
+        if (w.rule == &rule && w.slot == slot)
+            return same_header(w.header, component, rule.type);
+    }
+    return image_same_as_installed(component, slot) == 1;
+}
+
+// The operator's choice of slot: 1 or 2, or 0 to boot the image at once (any other answer,
+// an empty line, the end of input or an interrupted read).
+int ask_slot()
+{
+    std::printf("Install image as image 1 or 2 (hit return to just boot image): ");
+    std::fflush(stdout);
+    char answer[32];
+    int slot = 0;
+    if (std::fgets(answer, sizeof answer, stdin) && (answer[0] == '1' || answer[0] == '2'))
+        slot = answer[0] - '0';
+    // An interrupt or the end of input must not stick to the next read of standard input.
+    std::clearerr(stdin);
+    return slot;
+}
+
+bool too_big(const TypeRule &rule, const uint8_t *component, const image_layout &layout)
+{
+    if (rule.limit == NO_LIMIT)
+        return false;
+    uint32_t size = rule.type == UBOOT ? image_read_header(component).len : layout.total;
+    if (size <= rule.limit)
+        return false;
+    std::printf("%s image is too big for flash (%d > %d)\n", rule.size_word, static_cast<int>(size),
+                static_cast<int>(rule.limit));
+    return true;
+}
+
+// Checks one component of a known type; on success it is planned (or passed over as the same
+// as its target). False after the message of the first failure.
+bool check_component(Install &in, uint64_t offset, const image_layout &layout, const TypeRule &rule)
+{
+    std::printf("Installing %s: ", rule.name);
+    std::fflush(stdout);
+    const uint64_t remaining = in.size - offset;
+    image_layout_status status = image_check_layout(layout, nullptr, remaining);
+    if (status == IMAGE_LAYOUT_TRUNCATED) {
+        std::printf("%s image is truncated (%llu of %u bytes), voiding download\n", rule.size_word,
+                    static_cast<unsigned long long>(remaining), layout.total);
+        return false;
+    }
+    if (status != IMAGE_LAYOUT_OK) {
+        std::printf("%s image header is corrupt (%s), voiding download\n", rule.size_word,
+                    image_layout_status_text(status));
+        return false;
+    }
+    Buffer component = read_component(in, offset, layout, rule);
+    if (!component)
+        return false;
+    uint32_t crc = image_component_crc(component.get(), layout.total);
+    if (crc != load_be32(component.get())) {
+        std::printf("Bad crc for %s: 0x%08x, voiding download\n", rule.crc_word, crc);
+        return false;
+    }
+    if (too_big(rule, component.get(), layout))
+        return false;
+    if (rule.signed_type && !image_check_signature(component.get(), layout.total))
+        return false;
+
+    int slot = 0;
+    if (rule.type == APPLICATION) {
+        if (in.slot == 0)
+            in.slot = ask_slot();
+        slot = in.slot;
+        in.boot_now = slot == 0;
+    }
+    if (!in.boot_now && in.skip_same && same_as_target(in, component.get(), rule, slot)) {
+        if (rule.type == APPLICATION)
+            std::printf("Installing image as image%d: Image%d has same version as existing image. "
+                        "Skipping update...\n", slot, slot);
+        else
+            std::puts("Image has same version as existing image. Skipping update...");
+        return true;
+    }
+    if (!rule.signed_type)
+        std::putchar('\n'); // no gate line ends the announcement
+    if (in.count == MAX_WRITES) {
+        std::printf("Too many images in package (more than %d), voiding download\n", MAX_WRITES);
+        return false;
+    }
+    PlannedWrite &w = in.writes[in.count];
+    w = PlannedWrite{offset, layout, &rule, slot, {}, {}};
+    std::memcpy(w.header, component.get(), IMAGE_BASIC_HEADER_SIZE);
+    if (!digest_of(component.get(), layout.total, w.digest))
+        return false;
+    ++in.count;
+    return true;
+}
+
+// The checking walk. Unknown types are passed over by their size; bytes at the end that
+// cannot be a component (an XMODEM transfer's 0x1A padding) end the walk as the end of the
+// file does. Stops at an application that is to be booted: the rest is not looked at.
+bool check_package(Install &in)
+{
+    uint64_t offset = 0;
+    while (in.size - offset >= IMAGE_PROBE_SIZE) {
+        uint8_t probe[IMAGE_PROBE_SIZE];
+        if (fseeko(in.package.get(), static_cast<off_t>(offset), SEEK_SET) != 0 ||
+            std::fread(probe, 1, sizeof probe, in.package.get()) != sizeof probe)
+            break;
+        image_layout layout = image_get_layout(probe);
+        const TypeRule *rule = rule_of(layout.type);
+        if (!rule) {
+            if (image_check_layout(layout, nullptr, in.size - offset) != IMAGE_LAYOUT_OK)
+                break;
+        } else if (!check_component(in, offset, layout, *rule)) {
+            return false;
+        } else if (in.boot_now) {
+            break;
+        }
+        offset += layout.total;
+    }
+    return true;
+}
+
+bool slot_failure(int slot, int error, const char *temp_path)
+{
+    if (temp_path)
+        device_io().file_unlink(temp_path);
+    std::printf("Image%d update failed (err %d)\n", slot, error);
+    return false;
+}
+
+// Writes the slot file so that it is never seen half-written: the new image goes to a
+// temporary file beside it, is flushed to storage and then renamed over the slot file. On
+// any failure the temporary file goes and the old slot file stays.
+bool write_slot_file(int slot, const uint8_t *data, uint32_t total)
+{
+    const DeviceIo &io = device_io();
+    char path[32], temp_path[40];
+    std::snprintf(path, sizeof path, "%s/image%d", IMAGES_DIR, slot);
+    std::snprintf(temp_path, sizeof temp_path, "%s.new", path);
+    std::printf("Installing image as image%d: ", slot);
+    io.file_mkdir(IMAGES_DIR, 0755); // fails harmlessly when it exists
+    int fd = io.file_open(temp_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0)
+        return slot_failure(slot, errno, nullptr);
+    std::printf("    ");
+    uint32_t written = 0;
+    while (written < total) {
+        uint32_t piece = total - written < SLOT_PIECE ? total - written : SLOT_PIECE;
+        ssize_t n = io.file_write(fd, data + written, piece);
+        if (n <= 0) {
+            int error = n < 0 ? errno : ENOSPC;
+            io.file_close(fd);
+            return slot_failure(slot, error, temp_path);
+        }
+        written += static_cast<uint32_t>(n);
+        // In 64 bits: written * 100 overflows 32 bits for an image past 42 MB.
+        std::printf("\b\b\b\b%3.3d%c", static_cast<int>(uint64_t{written} * 100 / total), '%');
+        std::fflush(stdout);
+    }
+    if (io.file_sync(fd) != 0) {
+        int error = errno;
+        io.file_close(fd);
+        return slot_failure(slot, error, temp_path);
+    }
+    if (io.file_close(fd) != 0 || io.file_rename(temp_path, path) != 0)
+        return slot_failure(slot, errno, temp_path);
+    std::printf("\b\b\b\b100%c\n", '%');
+    std::printf("\nImage%d updated succeeded\n", slot);
+    return true;
+}
+
+// Writes the application's payload as the application tarball and starts it; returns only
+// when the tarball cannot be written.
+void boot_downloaded(Install &in, Buffer component, const image_layout &layout)
+{
+    std::puts("Booting downloaded image");
+    FilePtr tarball(std::fopen(APP_TARBALL_PATH, "wb"));
+    bool written = tarball && std::fwrite(component.get() + layout.header_len, 1, layout.payload_len,
+                                          tarball.get()) == layout.payload_len;
+    // A full /tmp shows at the close: a short tarball must not be started.
+    if (tarball && std::fclose(tarball.release()) != 0)
+        written = false;
+    if (!written) {
+        std::printf("Image unpack failed (err %d)\n", errno);
+        return;
+    }
+    std::puts("Image ready to boot...");
+    in.package.reset();
+    component.reset();
+    launch_application(false);
+}
+
+// Writes one planned component after reading it again and making sure it is still the very
+// component that was checked.
+bool write_component(Install &in, const PlannedWrite &w)
+{
+    const TypeRule &rule = *w.rule;
+    Buffer component = read_component(in, w.offset, w.layout, rule);
+    if (!component)
+        return false;
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    if (!digest_of(component.get(), w.layout.total, digest) ||
+        std::memcmp(digest, w.digest, sizeof digest) != 0) {
+        std::printf("%s image changed while installing, voiding download\n", rule.size_word);
+        return false;
+    }
+    if (rule.partition >= 0) {
+        std::printf("Writing %s: ", rule.name);
+        std::fflush(stdout);
+        // The boot loader goes without its component header: its payload carries its own.
+        bool payload_only = rule.type == UBOOT;
+        const uint8_t *data = component.get() + (payload_only ? w.layout.header_len : 0);
+        uint32_t length = payload_only ? w.layout.payload_len : w.layout.total;
+        if (flash_write_at(data, g_mtd_fd[rule.partition], 0, length, 1) != 0) {
+            std::puts(rule.write_failure);
+            return false;
+        }
+        if (rule.type == DIAGS)
+            std::puts("done");
+        return true;
+    }
+    if (w.slot == 0) {
+        boot_downloaded(in, std::move(component), w.layout);
+        return false;
+    }
+    if (!write_slot_file(w.slot, component.get(), w.layout.total))
+        return false;
+    board_set_boot_slot(w.slot);
+    return true;
+}
+
+} // namespace
+
+int image_install_package(const char *path, uint8_t skip_same, int slot)
+{
+    Install in{};
+    in.package.reset(path ? std::fopen(path, "r") : nullptr);
+    struct stat info = {};
+    if (!in.package || fstat(fileno(in.package.get()), &info) != 0) {
+        std::printf("Failed to open image file %s (err %d)\n", path ? path : "", errno);
+        return 0;
+    }
+    in.size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
+    in.skip_same = skip_same;
+    in.slot = slot;
+
+    std::puts("\nExtracting images ... Do *NOT* power cycle the switch.");
+    if (!check_package(in))
+        return 0;
+    bool installed = false;
+    for (int i = 0; i < in.count; ++i) {
+        if (!write_component(in, in.writes[i]))
+            return 0;
+        installed = true;
+    }
+    std::puts("File processed");
+    if (installed)
+        return 1;
+    std::puts("ERROR: No valid image found");
+    return 0;
+}

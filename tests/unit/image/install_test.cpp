@@ -1,0 +1,173 @@
+// The package installer on a simulated board: which packages it refuses, with which message
+// and result, and that a refused package writes nothing at all; how a slot file is replaced.
+// Each case names the fault it catches in its description.
+#include "board/i2c.h"
+#include "image/builder.h"
+#include "image/bytes.h"
+#include "image/format.h"
+#include "image/install.h"
+#include "platform/sim/sim_board.h"
+#include "tests/support/sim_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A component of `type` whose total size is `total` (format 1: T = 16 + payload).
+Bytes sized(uint32_t type, uint32_t total, uint32_t id = 0, uint8_t seed = 1)
+{
+    ComponentPlan plan;
+    plan.type = type;
+    plan.id = id;
+    return image_build_component(plan, test_pattern(total - 16, seed));
+}
+
+Bytes dev(uint32_t type, uint8_t seed = 1)
+{
+    return sized(type, 2000, 0, seed);
+}
+
+Bytes join(std::initializer_list<Bytes> parts)
+{
+    Bytes out;
+    for (const Bytes &part : parts)
+        out.insert(out.end(), part.begin(), part.end());
+    return out;
+}
+
+Bytes cut(Bytes c, size_t count)
+{
+    c.resize(c.size() - count);
+    return c;
+}
+
+Bytes with_be(Bytes c, size_t at, uint32_t value, int width = 4)
+{
+    if (width == 4)
+        store_be32(c.data() + at, value);
+    else
+        store_be16(c.data() + at, uint16_t(value));
+    return c;
+}
+
+struct InstallCase {
+    const char *fault; // what an installer without this behaviour would get wrong
+    Bytes package;
+    int result;
+    std::string message;
+    std::string written; // devices written, in order of their first write
+    uint8_t skip_same = 0;
+};
+
+class InstallTest : public SimBoardTest {
+protected:
+    void SetUp() override
+    {
+        SimBoardTest::SetUp();
+        open_board();
+    }
+
+    struct Outcome {
+        int result;
+        std::string out, written;
+    };
+
+    Outcome install(const Bytes &package, uint8_t skip_same, int slot)
+    {
+        std::string path = dir_ + "/package";
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char *>(package.data()), std::streamsize(package.size()));
+        sim_events_clear();
+        StdoutCapture out;
+        int result = image_install_package(path.c_str(), skip_same, slot);
+        Outcome o{result, out.take(), ""};
+        for (const SimEvent &e : sim_events()) {
+            bool writes = e.op == SimOp::MtdErase || e.op == SimOp::MtdWrite || e.op == SimOp::FileWrite ||
+                          e.op == SimOp::FileRename;
+            if (writes && o.written.find(e.device) == std::string::npos)
+                o.written += (o.written.empty() ? "" : " ") + e.device;
+        }
+        return o;
+    }
+
+    std::string user_file(const char *name) const { return dir_ + "/root/user/images/" + name; }
+};
+
+TEST_F(InstallTest, RefusedPackagesWriteNothingAndGoodOnesAreWrittenWhole)
+{
+    const Bytes kernel = dev(KERNEL);
+    const Bytes unknown = sized(0x075A514B, 100);
+    const InstallCase cases[] = {
+        {"empty file read as a component", {}, 0, "File processed\nERROR: No valid image found\n", ""},
+        {"tail shorter than a header read as a component", Bytes(23, 0), 0, "ERROR: No valid image found", ""},
+        {"earlier component written before a later CRC failure",
+         join({kernel, with_be(dev(RFS), 100, 0xBAD)}), 0, "Bad crc for RFS: 0x", ""},
+        {"component cut short by the end of the file installed",
+         cut(join({kernel, dev(APPLICATION)}), 1), 0,
+         "APPLICATION image is truncated (1999 of 2000 bytes), voiding download\n", ""},
+        {"wrapped total allocated", with_be(kernel, 4, 0xFFFFFFF8), 0,
+         "KERNEL image header is corrupt (total size below 16 bytes or beyond 32 bits)", ""},
+        {"header length beyond the component used",
+         with_be(with_be(kernel, 16, IMAGE_HDR3_TAG), 22, 0x7FFF, 2), 0,
+         "KERNEL image header is corrupt (header length outside the component)", ""},
+        {"size limit off by one", sized(KERNEL, 0x300001), 0,
+         "KERNEL image is too big for flash (3145729 > 3145728)\n", ""},
+        {"unsigned release kernel accepted", sized(KERNEL, 100, 0x01020304), 0,
+         "\tImage rejected as it has no signature\n", ""},
+        {"a kernel exactly at the limit refused", sized(KERNEL, 0x300000), 1, "File processed\n", "mtd-kernel"},
+        {"boot loader limited by T instead of its len word", sized(UBOOT, 0x80010), 1, "Writing Boot Loader:",
+         "mtd-uboot"},
+        {"boot loader len word over the limit accepted", sized(UBOOT, 0x80011), 0,
+         "UBOOT image is too big for flash (524289 > 524288)\n", ""},
+        {"XMODEM padding read as a corrupt component", join({kernel, Bytes(120, 0x1A)}), 1, "File processed\n",
+         "mtd-kernel"},
+        {"unknown type not passed over", join({unknown, kernel, unknown, dev(DFT)}), 1, "File processed\n",
+         "mtd-kernel mtd-devicetree"},
+        {"diagnostics not announced done", dev(DIAGS), 1, "100%\ndone\nFile processed\n", "mtd-rescue"},
+        {"installed kernel written again with skip-same", kernel, 0,
+         "Installing Kernel: \tImage is a developer image\nImage has same version as existing image. "
+         "Skipping update...\nFile processed\nERROR: No valid image found\n",
+         "", 1},
+    };
+    write_partition("kernel", kernel); // what skip-same compares with (the cases before it leave it too)
+    for (const InstallCase &c : cases) {
+        SCOPED_TRACE(c.fault);
+        Outcome o = install(c.package, c.skip_same, 1);
+        EXPECT_EQ(c.result, o.result) << o.out;
+        EXPECT_NE(std::string::npos, o.out.find(c.message)) << o.out;
+        EXPECT_EQ(c.written, o.written);
+    }
+}
+
+TEST_F(InstallTest, SlotFileIsReplacedWholeOrNotAtAll)
+{
+    // The temporary file cannot be made: the old slot file and the boot slot stay.
+    const std::string slot2 = user_file("image2");
+    std::filesystem::create_directories(slot2 + ".new");
+    std::ofstream(slot2) << "old";
+    board_set_boot_slot(1);
+    const Bytes image = sized(APPLICATION, 150000); // three 64 KiB pieces
+    Outcome o = install(image, 0, 2);
+    EXPECT_EQ(0, o.result);
+    EXPECT_NE(std::string::npos, o.out.find("Installing image as image2: Image2 update failed (err 21)\n"));
+    EXPECT_EQ(3u, std::filesystem::file_size(slot2));
+    EXPECT_EQ(1, board_get_boot_slot());
+
+    std::filesystem::remove(slot2 + ".new");
+    o = install(image, 0, 2);
+    EXPECT_EQ(1, o.result) << o.out;
+    EXPECT_NE(std::string::npos, o.out.find("    \b\b\b\b043%\b\b\b\b087%\b\b\b\b100%\b\b\b\b100%\n"
+                                             "\nImage2 updated succeeded\nFile processed\n"));
+    EXPECT_EQ(image.size(), std::filesystem::file_size(slot2));
+    EXPECT_FALSE(std::filesystem::exists(slot2 + ".new"));
+    EXPECT_EQ(2, board_get_boot_slot());
+}
+
+} // namespace

@@ -1,0 +1,363 @@
+// The signature front end and the gate against keys and signatures made by OpenSSL at test
+// time. Crafted blocks go through OpenSSL's raw private operation, so every lenient form the
+// library's own check lets through reaches the front end as a real signature.
+#include "crypto/common/trace.h"
+#include "crypto/digest/hash.h"
+#include "crypto/init.h"
+#include "image/builder.h"
+#include "image/format.h"
+#include "image/validate.h"
+#include "signature/imgsign.h"
+#include "signature/trusted_keys.h"
+#include "tests/support/sim_fixture.h"
+#include "tests/unit/crypto/rsa_test_util.h"
+
+#include <openssl/bn.h>
+#include <openssl/core_names.h>
+#include <openssl/encoder.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+#include <openssl/rsa.h>
+#include <openssl/sha.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+using PkeyPtr = std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)>;
+using CtxPtr = std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)>;
+
+Bytes sha256(const Bytes &data)
+{
+    Bytes d(SHA256_DIGEST_LENGTH);
+    SHA256(data.data(), data.size(), d.data());
+    return d;
+}
+
+Bytes bio_bytes(BIO *bio)
+{
+    char *data = nullptr;
+    long length = BIO_get_mem_data(bio, &data);
+    Bytes out(data, data + length);
+    BIO_free(bio);
+    return out;
+}
+
+Bytes encode(const EVP_PKEY *key, int selection, const char *format)
+{
+    std::unique_ptr<OSSL_ENCODER_CTX, decltype(&OSSL_ENCODER_CTX_free)> ctx(
+        OSSL_ENCODER_CTX_new_for_pkey(key, selection, format, "type-specific", nullptr), &OSSL_ENCODER_CTX_free);
+    unsigned char *data = nullptr;
+    size_t length = 0;
+    EXPECT_EQ(1, OSSL_ENCODER_to_data(ctx.get(), &data, &length));
+    Bytes out(data, data + length);
+    OPENSSL_free(data);
+    return out;
+}
+
+struct Signer {
+    PkeyPtr pkey{nullptr, &EVP_PKEY_free};
+    Bytes spki_pem, spki_der, pkcs1_pem, pkcs1_der, private_pem;
+    size_t k = 0;
+
+    Bytes sign(const Bytes &payload) const
+    {
+        std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), &EVP_MD_CTX_free);
+        size_t length = 0;
+        EXPECT_EQ(1, EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, pkey.get()));
+        EXPECT_EQ(1, EVP_DigestSign(ctx.get(), nullptr, &length, payload.data(), payload.size()));
+        Bytes sig(length);
+        EXPECT_EQ(1, EVP_DigestSign(ctx.get(), sig.data(), &length, payload.data(), payload.size()));
+        return sig;
+    }
+
+    // block^d mod n: a "signature" whose public opening is exactly the block.
+    Bytes raw(const Bytes &block) const
+    {
+        CtxPtr ctx(EVP_PKEY_CTX_new(pkey.get(), nullptr), &EVP_PKEY_CTX_free);
+        EXPECT_EQ(1, EVP_PKEY_decrypt_init(ctx.get()));
+        EXPECT_EQ(1, EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING));
+        size_t length = k;
+        Bytes out(k);
+        EXPECT_EQ(1, EVP_PKEY_decrypt(ctx.get(), out.data(), &length, block.data(), block.size()));
+        return out;
+    }
+};
+
+// Two 2048-bit keys (one to be trusted, one not), made once per test binary.
+const Signer &signer(int which)
+{
+    static Signer signers[2];
+    Signer &s = signers[which];
+    if (s.pkey)
+        return s;
+    s.pkey.reset(EVP_PKEY_Q_keygen(nullptr, nullptr, "RSA", size_t{2048}));
+    s.k = 256;
+    BIO *bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_PUBKEY(bio, s.pkey.get());
+    s.spki_pem = bio_bytes(bio);
+    unsigned char *der = nullptr;
+    int length = i2d_PUBKEY(s.pkey.get(), &der);
+    s.spki_der.assign(der, der + length);
+    OPENSSL_free(der);
+    // PKCS#1 forms: the key type's own structure.
+    s.pkcs1_pem = encode(s.pkey.get(), OSSL_KEYMGMT_SELECT_PUBLIC_KEY, "PEM");
+    s.pkcs1_der = encode(s.pkey.get(), OSSL_KEYMGMT_SELECT_PUBLIC_KEY, "DER");
+    s.private_pem = encode(s.pkey.get(), OSSL_KEYMGMT_SELECT_KEYPAIR, "PEM");
+    return s;
+}
+
+// SHA-256 of the public key blob, built here from OpenSSL's numbers:
+// 00000000 00000001 00000001 | 01 00 | len(e) e | len(n) n.
+Bytes expected_fingerprint(const Signer &s)
+{
+    BIGNUM *n = nullptr, *e = nullptr;
+    EVP_PKEY_get_bn_param(s.pkey.get(), "n", &n);
+    EVP_PKEY_get_bn_param(s.pkey.get(), "e", &e);
+    auto number = [](const BIGNUM *v) {
+        Bytes b(size_t(BN_num_bytes(v)));
+        BN_bn2bin(v, b.data());
+        uint32_t len = uint32_t(b.size());
+        return cat({Bytes{uint8_t(len >> 24), uint8_t(len >> 16), uint8_t(len >> 8), uint8_t(len)}, b});
+    };
+    Bytes blob = cat({Bytes{0, 0, 0, 0, 0, 0, 0, 1, 0, 0, 0, 1, 1, 0}, number(e), number(n)});
+    BN_free(n);
+    BN_free(e);
+    return sha256(blob);
+}
+
+MSTATUS verify(const Bytes &digest, const Bytes &signature, const Bytes &key)
+{
+    return IMGSIGN_verifySignature(digest.data(), int32_t(digest.size()), signature.data(),
+                                   uint32_t(signature.size()), key.data(), uint32_t(key.size()));
+}
+
+class SignatureTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        CRYPTO_initLibrary();
+        fingerprint_ = expected_fingerprint(signer(0));
+        table_ = {reinterpret_cast<const uint8_t(*)[KEY_FINGERPRINT_SIZE]>(fingerprint_.data()), 1, false};
+        trusted_keys_override(&table_);
+    }
+    void TearDown() override { trusted_keys_override(nullptr); }
+
+    Bytes fingerprint_;
+    TrustedKeys table_{};
+};
+
+const Bytes PAYLOAD = [] {
+    Bytes p(5000);
+    for (size_t i = 0; i < p.size(); ++i)
+        p[i] = uint8_t(i * 13 + 5);
+    return p;
+}();
+
+} // namespace
+
+TEST_F(SignatureTest, EveryKeyFormVerifiesAndHasOneFingerprint)
+{
+    const Signer &s = signer(0);
+    const Bytes digest = sha256(PAYLOAD), sig = s.sign(PAYLOAD);
+    Bytes crlf;
+    for (uint8_t c : s.spki_pem) {
+        if (c == '\n')
+            crlf.push_back('\r');
+        crlf.push_back(c);
+    }
+    for (const Bytes *key : {&s.spki_pem, &s.spki_der, &s.pkcs1_pem, &s.pkcs1_der, static_cast<const Bytes *>(&crlf),
+                             &s.private_pem}) {
+        EXPECT_EQ(OK, verify(digest, sig, *key));
+        uint8_t fingerprint[KEY_FINGERPRINT_SIZE];
+        ASSERT_EQ(OK, trusted_key_fingerprint(key->data(), uint32_t(key->size()), fingerprint));
+        EXPECT_EQ(fingerprint_, Bytes(fingerprint, fingerprint + KEY_FINGERPRINT_SIZE));
+    }
+}
+
+TEST_F(SignatureTest, OnlyTheCanonicalBlockOfTheDigestPasses)
+{
+    const Signer &s = signer(0);
+    const size_t k = s.k;
+    const Bytes d = sha256(PAYLOAD);
+    const Bytes info = digestInfo(oid::SHA256, d);
+    // A DigestInfo whose parameters fill it up to `size` bytes (an OCTET STRING of junk).
+    auto padded_info = [&](size_t size) {
+        for (size_t junk = 0;; ++junk) {
+            Bytes params = tlv(0x04, Bytes(junk, 0x5A));
+            Bytes out = tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, oid::SHA256), params})), tlv(0x04, d)}));
+            if (out.size() >= size)
+                return out;
+        }
+    };
+    Bytes ber = info; // outer length in the long form: 30 81 31 ...
+    ber.insert(ber.begin() + 1, 0x81);
+    Bytes bad_pad = type1Block(k, info);
+    bad_pad[5] = 0xFE;
+    Bytes no_separator = type1Block(k, info);
+    no_separator.erase(no_separator.begin() + ptrdiff_t(k - info.size() - 1));
+    no_separator.insert(no_separator.begin() + 2, 0xFF);
+    Bytes wrong_separator = type1Block(k, info);
+    wrong_separator[k - info.size() - 1] = 0x01;
+    Bytes leading_01 = type1Block(k, info);
+    leading_01.erase(leading_01.begin());
+    leading_01.insert(leading_01.begin() + 1, 0xFF);
+    Bytes short_pad = cat({Bytes{0x00, 0x01}, Bytes(7, 0xFF), Bytes{0x00}, padded_info(k - 10)});
+    Bytes null_params_changed = info;
+    null_params_changed[16] = 0x01; // 05 00 -> 05 01 with the length byte left over: 05 01 04
+    struct Case {
+        const char *name;
+        Bytes block;
+        bool accepted;
+    } cases[] = {
+        {"NULL parameters", type1Block(k, info), true},
+        {"absent parameters", type1Block(k, digestInfo(oid::SHA256, d, false)), true},
+        {"BER length", type1Block(k, ber), false},
+        {"padding byte FE", bad_pad, false},
+        {"no separator", no_separator, false},
+        {"separator 01", wrong_separator, false},
+        {"block starting 01", leading_01, false},
+        {"seven FF bytes", short_pad, false},
+        {"trailing byte", type1Block(k, cat({info, Bytes{0x00}})), false},
+        {"junk parameters", type1Block(k, padded_info(info.size() + 10)), false},
+        {"altered NULL", type1Block(k, null_params_changed), false},
+        {"SHA-1 DigestInfo", type1Block(k, digestInfo(oid::SHA1, Bytes(d.begin(), d.begin() + 20))), false},
+        {"SHA-512 DigestInfo", type1Block(k, digestInfo(oid::SHA512, cat({d, d}))), false},
+        {"another digest", type1Block(k, digestInfo(oid::SHA256, sha256(d))), false},
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(k, c.block.size()) << c.name;
+        MSTATUS st = verify(d, s.raw(c.block), s.spki_pem);
+        EXPECT_EQ(c.accepted, st == OK) << c.name << ": status " << st;
+        EXPECT_LE(st, 0) << c.name;
+    }
+    EXPECT_EQ(OK, verify(d, s.sign(PAYLOAD), s.spki_pem));
+}
+
+TEST_F(SignatureTest, FailuresGiveTheirStatus)
+{
+    const Signer &s = signer(0);
+    Bytes d = sha256(PAYLOAD);
+    Bytes sig = s.sign(PAYLOAD);
+    Bytes other = d;
+    other[31] ^= 1;
+    EXPECT_EQ(ERR_SIGNATURE_MISMATCH, verify(other, sig, s.spki_pem));
+    // A SHA-1 DigestInfo fails on its length before any byte is compared.
+    Bytes sha1 = s.raw(type1Block(s.k, digestInfo(oid::SHA1, Bytes(d.begin(), d.begin() + 20))));
+    EXPECT_EQ(ERR_SIGNATURE_MISMATCH, verify(d, sha1, s.spki_pem));
+
+    // Text that is neither PEM nor a key: the DER attempt's status, never the PEM one's.
+    const Bytes junk{'n', 'o', 't', ' ', 'a', ' ', 'k', 'e', 'y'};
+    uint8_t *blob = nullptr;
+    uint32_t blob_length = 0;
+    MSTATUS der_status = CA_MGMT_derToKeyBlob(junk.data(), uint32_t(junk.size()), &blob, &blob_length);
+    ASSERT_LT(der_status, 0);
+    EXPECT_EQ(der_status, verify(d, sig, junk));
+
+    // An EC key converts but cannot check an RSA signature.
+    PkeyPtr ec(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", "P-256"), &EVP_PKEY_free);
+    unsigned char *der = nullptr;
+    int length = i2d_PUBKEY(ec.get(), &der);
+    Bytes ec_key(der, der + length);
+    OPENSSL_free(der);
+    EXPECT_EQ(OK, CA_MGMT_convertPublicKey(ec_key.data(), uint32_t(ec_key.size()), nullptr));
+    EXPECT_EQ(ERR_SIGNATURE_KEY_NOT_RSA, verify(d, sig, ec_key));
+    uint8_t fingerprint[KEY_FINGERPRINT_SIZE];
+    EXPECT_EQ(ERR_SIGNATURE_KEY_NOT_RSA, trusted_key_fingerprint(ec_key.data(), uint32_t(ec_key.size()), fingerprint));
+
+    // A null argument is refused before anything is traced.
+    uint32_t saved_mask = debug_console_mask;
+    debug_console_mask = 0xFFFFFFFF;
+    StdoutCapture out;
+    EXPECT_EQ(ERR_NULL_POINTER, IMGSIGN_verifySignature(nullptr, 32, sig.data(), uint32_t(sig.size()),
+                                                        s.spki_pem.data(), uint32_t(s.spki_pem.size())));
+    uint32_t digest_length = 0;
+    EXPECT_EQ(ERR_NULL_POINTER, IMGSIGN_computeSHA256(nullptr, 0, d.data(), &digest_length));
+    EXPECT_EQ("", out.take());
+    debug_console_mask = saved_mask;
+}
+
+TEST_F(SignatureTest, DigestIsTracedAtLevelFour)
+{
+    uint32_t saved_mask = debug_console_mask;
+    debug_console_mask = 4;
+    StdoutCapture out;
+    const uint8_t empty = 0;
+    uint8_t digest[32];
+    uint32_t length = 0;
+    EXPECT_EQ(OK, IMGSIGN_computeSHA256(&empty, 0, digest, &length));
+    debug_console_mask = saved_mask;
+    EXPECT_EQ(32u, length);
+    EXPECT_EQ("IMGSIGN_computeSHA256: length = 32\r\n"
+              "e3 b0 c4 42 98 fc 1c 14 9a fb f4 c8 99 6f b9 24 \r\n"
+              "27 ae 41 e4 64 9b 93 4c a4 95 99 1b 78 52 b8 55 \r\n",
+              out.take());
+}
+
+namespace {
+
+Bytes signed_component(const Signer &s, const Bytes &payload, uint32_t id, std::vector<ComponentRecord> extra = {},
+                       const Bytes *key = nullptr)
+{
+    ComponentPlan plan;
+    plan.type = KERNEL;
+    plan.id = id;
+    plan.format = 3;
+    plan.records = std::move(extra);
+    plan.records.push_back({IMAGE_RECORD_SIGNATURE, s.sign(payload)});
+    plan.records.push_back({IMAGE_RECORD_KEY, key ? *key : s.spki_pem});
+    return image_build_component(plan, payload);
+}
+
+std::string gate_line(const Bytes &component)
+{
+    StdoutCapture out;
+    int accepted = image_check_signature(component.data(), uint32_t(component.size()));
+    std::string line = out.take();
+    return (accepted ? "accepted " : "rejected ") + line;
+}
+
+} // namespace
+
+TEST_F(SignatureTest, GateTakesSignaturesOfTrustedKeysOnly)
+{
+    const Signer &trusted = signer(0), &stranger = signer(1);
+    const std::string verified = "accepted \tImage signature verified\n";
+    Bytes good = signed_component(trusted, PAYLOAD, 0x01000000);
+    EXPECT_EQ(verified, gate_line(good));
+    EXPECT_EQ(verified, gate_line(signed_component(trusted, PAYLOAD, 1, {}, &trusted.spki_der)));
+
+    // Only the payload is signed: crc, id and other records may change without changing the verdict.
+    Bytes changed = good;
+    changed[0] ^= 0xFF;
+    changed[15] = 7;
+    EXPECT_EQ(verified, gate_line(changed));
+    EXPECT_EQ(verified, gate_line(signed_component(trusted, PAYLOAD, 1, {{9, Bytes(40, 1)}})));
+
+    Bytes tampered = good;
+    tampered.back() ^= 1;
+    EXPECT_EQ("rejected \tImage rejected\n", gate_line(tampered));
+    // Of two signature records the later counts.
+    Bytes other = PAYLOAD;
+    other[0] ^= 1;
+    EXPECT_EQ(verified, gate_line(signed_component(trusted, PAYLOAD, 1,
+                                                   {{IMAGE_RECORD_SIGNATURE, trusted.sign(other)}})));
+    ComponentPlan plan;
+    plan.type = KERNEL;
+    plan.id = 1;
+    plan.format = 3;
+    plan.records = {{IMAGE_RECORD_SIGNATURE, trusted.sign(PAYLOAD)},
+                    {IMAGE_RECORD_KEY, trusted.spki_pem},
+                    {IMAGE_RECORD_SIGNATURE, trusted.sign(other)}};
+    EXPECT_EQ("rejected \tImage rejected\n", gate_line(image_build_component(plan, PAYLOAD)));
+
+    // A signature that verifies with a key the component brings along is not enough.
+    Bytes foreign = signed_component(stranger, PAYLOAD, 1);
+    EXPECT_EQ("rejected \tImage rejected: key not trusted\n", gate_line(foreign));
+    TrustedKeys any{nullptr, 0, true};
+    trusted_keys_override(&any);
+    EXPECT_EQ(verified, gate_line(foreign));
+}
