@@ -9,11 +9,27 @@
 #include <string>
 #include <vector>
 
+#ifndef BENCH_RATIO_SUFFIX
+#define BENCH_RATIO_SUFFIX ""
+#endif
+
 namespace {
 
 struct RatioPair {
     std::string name, ours, anchor;
 };
+
+struct Note {
+    std::string name;
+    double value;
+    std::string unit;
+};
+
+std::vector<Note> &notes()
+{
+    static std::vector<Note> list;
+    return list;
+}
 
 std::vector<RatioPair> &ratio_pairs()
 {
@@ -60,8 +76,20 @@ void bench_ratio(const char *name, const char *ours, const char *anchor)
     ratio_pairs().push_back({name, ours, anchor});
 }
 
+void bench_note(const char *name, double value, const char *unit)
+{
+    notes().push_back({name, value, unit});
+}
+
 int main(int argc, char **argv)
 {
+    // Repetitions of the benchmarks of a binary run in random order, so that a stretch of
+    // load from the machine's other users does not fall on one side of a pair only.
+    std::vector<char *> args(argv, argv + argc);
+    char interleave[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, interleave);
+    argc = static_cast<int>(args.size());
+    argv = args.data();
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
@@ -72,10 +100,12 @@ int main(int argc, char **argv)
         auto ours = reporter.rates.find(pair.ours);
         auto anchor = reporter.rates.find(pair.anchor);
         if (ours == reporter.rates.end() || anchor == reporter.rates.end() || anchor->second <= 0) {
-            std::printf("ratio %s unmeasured\n", pair.name.c_str());
+            std::printf("ratio %s%s unmeasured\n", pair.name.c_str(), BENCH_RATIO_SUFFIX);
             continue;
         }
-        std::printf("ratio %s %.3f\n", pair.name.c_str(), ours->second / anchor->second);
+        std::printf("ratio %s%s %.3f\n", pair.name.c_str(), BENCH_RATIO_SUFFIX, ours->second / anchor->second);
     }
+    for (const Note &note : notes())
+        std::printf("note %s%s %.1f %s\n", note.name.c_str(), BENCH_RATIO_SUFFIX, note.value, note.unit.c_str());
     return 0;
 }

@@ -1,12 +1,20 @@
 // CRC-32/JAMCRC of image components: the reflected CRC-32 (polynomial 0xEDB88320) with the
 // register handed in and out unchanged, no final inversion.
 //
-// Large buffers are cut into four equal streams that advance together, eight bytes per
-// stream per step (slice-by-8 tables). The streams do not depend on one another, so the
-// processor overlaps their table look-ups instead of waiting on one long chain; the four
-// partial results are then joined with the CRC shift operator (multiplication by
-// x^(8n) modulo the polynomial). Words are assembled byte by byte, so the result is the
-// same on big- and little-endian machines.
+// Long buffers are read as blocks of eight 32-bit little-endian words, word k of every block
+// belonging to lane k. Each lane keeps its own register, whose contribution is moved ahead by
+// one whole block (32 bytes) per step through four tables, one per byte of the word. The
+// eight lanes do not depend on one another, so the processor overlaps their table look-ups
+// instead of waiting on one chain, and with 32-bit words the loop suits machines with few
+// registers as well as the board. After the last full block, each lane's register is exactly
+// what lands on its word of that block, so that block is folded in byte by byte. Words are
+// assembled byte by byte, so the result is the same on big- and little-endian machines.
+//
+// Buffers are taken 64 KiB at a time, and each chunk is first read one byte per 32 (plain
+// independent loads), so that its cache lines come from memory together rather than one
+// after another at the pace of the lanes; the lanes then run from the cache. On a machine
+// with few registers the lanes live partly on the stack, and without this first pass they
+// stall on memory whenever the buffer is larger than the cache.
 #include "image/format.h"
 
 #include <array>
@@ -14,10 +22,17 @@
 namespace {
 
 constexpr uint32_t POLY = 0xEDB88320u;
-constexpr size_t STREAMS = 4;
-constexpr size_t STREAM_MIN = 1024; // below 4 KiB the join costs more than it saves
+constexpr size_t LANES = 8;
+constexpr size_t BLOCK = LANES * 4;
+constexpr size_t CHUNK = 64 * 1024;
+constexpr size_t LINE = 32; // the smallest cache line of the machines it runs on
 
-using Tables = std::array<std::array<uint32_t, 256>, 8>;
+using Table = std::array<uint32_t, 256>;
+
+struct Tables {
+    Table byte;                  // one byte into the register
+    std::array<Table, 4> lane;   // byte b of a lane's word, moved ahead to the same word of the next block
+};
 
 constexpr Tables make_tables()
 {
@@ -26,11 +41,18 @@ constexpr Tables make_tables()
         uint32_t c = i;
         for (int k = 0; k < 8; k++)
             c = (c & 1) ? (c >> 1) ^ POLY : c >> 1;
-        t[0][i] = c;
+        t.byte[i] = c;
     }
-    for (size_t k = 1; k < 8; k++)
-        for (uint32_t i = 0; i < 256; i++)
-            t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
+    // Byte b of a word is followed by 3 - b bytes of its own word and the other lanes'
+    // 4 * (LANES - 1) bytes, all zero as far as this lane is concerned.
+    for (size_t b = 0; b < 4; b++) {
+        for (uint32_t i = 0; i < 256; i++) {
+            uint32_t c = t.byte[i];
+            for (size_t z = 0; z < 3 - b + 4 * (LANES - 1); z++)
+                c = (c >> 8) ^ t.byte[c & 0xFF];
+            t.lane[b][i] = c;
+        }
+    }
     return t;
 }
 
@@ -41,94 +63,64 @@ inline uint32_t load_le32(const uint8_t *p)
     return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
-inline uint64_t load_le64(const uint8_t *p)
-{
-    return uint64_t{load_le32(p)} | (uint64_t{load_le32(p + 4)} << 32);
-}
-
-// Advances the register over eight bytes (one 64-bit load, eight table look-ups).
-inline uint32_t step8(uint32_t crc, const uint8_t *p)
-{
-    const uint64_t word = load_le64(p);
-    uint32_t one = crc ^ static_cast<uint32_t>(word);
-    uint32_t two = static_cast<uint32_t>(word >> 32);
-    return T[7][one & 0xFF] ^ T[6][(one >> 8) & 0xFF] ^ T[5][(one >> 16) & 0xFF] ^ T[4][one >> 24] ^
-           T[3][two & 0xFF] ^ T[2][(two >> 8) & 0xFF] ^ T[1][(two >> 16) & 0xFF] ^ T[0][two >> 24];
-}
-
 uint32_t crc_bytes(uint32_t crc, const uint8_t *p, size_t n)
 {
-    while (n >= 8) {
-        crc = step8(crc, p);
-        p += 8;
-        n -= 8;
-    }
+    const uint32_t *byte = T.byte.data();
     while (n--)
-        crc = (crc >> 8) ^ T[0][(crc ^ *p++) & 0xFF];
+        crc = (crc >> 8) ^ byte[(crc ^ *p++) & 0xFF];
     return crc;
 }
 
-// a * b modulo the polynomial, in the reflected representation (bit 31 is x^0).
-uint32_t multmodp(uint32_t a, uint32_t b)
+// The lanes over one chunk (any length; below two blocks byte by byte).
+uint32_t crc_lanes(uint32_t crc, const uint8_t *data, size_t length)
 {
-    uint32_t product = 0;
-    for (uint32_t m = 1u << 31; m != 0; m >>= 1) {
-        if (a & m)
-            product ^= b;
-        b = (b & 1) ? (b >> 1) ^ POLY : b >> 1;
+    if (length < 2 * BLOCK)
+        return crc_bytes(crc, data, length);
+
+    // Separate table pointers let a machine with many registers keep one base per table.
+    const uint32_t *t0 = T.lane[0].data(), *t1 = T.lane[1].data();
+    const uint32_t *t2 = T.lane[2].data(), *t3 = T.lane[3].data();
+    uint32_t lane[LANES] = {crc};
+    const size_t blocks = length / BLOCK;
+    const uint8_t *p = data;
+    for (const uint8_t *last = data + (blocks - 1) * BLOCK; p != last; p += BLOCK) {
+#pragma GCC unroll 8
+        for (size_t k = 0; k < LANES; k++) {
+            uint32_t v = lane[k] ^ load_le32(p + 4 * k);
+            lane[k] = t0[v & 0xFF] ^ t1[(v >> 8) & 0xFF] ^ t2[(v >> 16) & 0xFF] ^ t3[v >> 24];
+        }
     }
-    return product;
+    // The last full block with every lane's register added to its word.
+    uint32_t result = 0;
+    for (size_t k = 0; k < LANES; k++) {
+        uint32_t v = result ^ lane[k] ^ load_le32(p + 4 * k);
+        for (int b = 0; b < 4; b++)
+            v = (v >> 8) ^ T.byte[v & 0xFF];
+        result = v;
+    }
+    p += BLOCK;
+    return crc_bytes(result, p, length - blocks * BLOCK);
 }
 
-// x^(2^k) modulo the polynomial, for k = 0..31.
-std::array<uint32_t, 32> make_powers()
+// Reads one byte of every line of the chunk; volatile, so that the loads are made.
+void touch_lines(const uint8_t *data, size_t length)
 {
-    std::array<uint32_t, 32> powers{};
-    uint32_t p = 1u << 30; // x^1
-    for (auto &entry : powers) {
-        entry = p;
-        p = multmodp(p, p);
-    }
-    return powers;
-}
-
-// Moves a register forward over `bytes` zero bytes: multiplies it by x^(8 * bytes).
-uint32_t crc_shift(uint32_t crc, uint64_t bytes)
-{
-    static const std::array<uint32_t, 32> powers = make_powers();
-    uint32_t factor = 1u << 31; // x^0
-    for (unsigned k = 3; bytes != 0; bytes >>= 1, k++)
-        if (bytes & 1)
-            factor = multmodp(powers[k & 31], factor);
-    return multmodp(factor, crc);
+    for (size_t i = 0; i < length; i += LINE)
+        (void)*static_cast<const volatile uint8_t *>(data + i);
 }
 
 } // namespace
 
 uint32_t image_crc32(const uint8_t *data, size_t length, uint32_t crc)
 {
-    if (length < STREAMS * STREAM_MIN)
-        return crc_bytes(crc, data, length);
-
-    const size_t stride = (length / STREAMS) & ~size_t{7};
-    const uint8_t *p0 = data;
-    const uint8_t *p1 = data + stride;
-    const uint8_t *p2 = data + 2 * stride;
-    const uint8_t *p3 = data + 3 * stride;
-    // The first stream carries the caller's register; the others start from zero and are
-    // joined afterwards, which is exact because the CRC register update is linear.
-    uint32_t c0 = crc, c1 = 0, c2 = 0, c3 = 0;
-    for (size_t done = 0; done < stride; done += 8) {
-        c0 = step8(c0, p0 + done);
-        c1 = step8(c1, p1 + done);
-        c2 = step8(c2, p2 + done);
-        c3 = step8(c3, p3 + done);
+    while (length > 0) {
+        size_t take = length < CHUNK ? length : CHUNK;
+        touch_lines(data, take);
+        crc = crc_lanes(crc, data, take);
+        data += take;
+        length -= take;
     }
-    const size_t last = length - 3 * stride;
-    c3 = crc_bytes(c3, p3 + stride, last - stride);
-    uint32_t result = crc_shift(c0, stride) ^ c1;
-    result = crc_shift(result, stride) ^ c2;
-    return crc_shift(result, last) ^ c3;
+    return crc;
 }
 
 uint32_t image_component_crc(const uint8_t *component, uint32_t total)

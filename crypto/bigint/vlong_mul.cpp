@@ -10,10 +10,13 @@
 namespace {
 
 // Column accumulator of the product-scanning loops: sums of 32 x 32 -> 64-bit products in
-// a 64-bit low word and a word counting its overflows (the three-word accumulator).
+// a 64-bit low word and a 32-bit word counting its overflows (the three-word accumulator).
+// A column holds at most 2 * 8192 products (doubled cross products included), so the count
+// stays far below 2^32; as one machine word it costs a single add-with-carry per product on
+// 32-bit machines.
 struct Acc {
     uint64_t lo = 0;
-    uint64_t hi = 0;
+    uint32_t hi = 0;
     inline void add(uint64_t p)
     {
         lo += p;
@@ -35,8 +38,8 @@ struct Acc {
     inline uint32_t take()
     {
         uint32_t r = uint32_t(lo);
-        lo = (lo >> 32) | (hi << 32);
-        hi >>= 32;
+        lo = (lo >> 32) | (uint64_t(hi) << 32);
+        hi = 0;
         return r;
     }
 };

@@ -1,15 +1,25 @@
 // Byte-order helpers and secure wiping shared by the digests, the block cipher and the
-// random generator. Multi-byte fields are always assembled byte by byte, so the code is
-// the same on the big-endian target and on little-endian hosts; nothing here casts a
-// buffer to a word array.
+// random generator. Multi-byte fields are assembled by value (bytes shifted into place, or
+// a word copied and swapped by the machine's byte order), so the result is the same on the
+// big-endian target and on little-endian hosts; nothing here casts a buffer to a word array.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
+// The word is copied whole and its bytes reversed on little-endian machines: compilers make
+// one load (and one swap) of it. Assembled from single bytes it is the same value, but
+// inside long expressions (the digests' rounds) a compiler may spread the byte assembly into
+// the arithmetic and load every byte on its own.
 inline uint32_t load_be32(const uint8_t *p)
 {
-    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    if constexpr (std::endian::native == std::endian::little)
+        v = (v >> 24) | ((v >> 8) & 0xFF00u) | ((v << 8) & 0xFF0000u) | (v << 24);
+    return v;
 }
 
 inline uint64_t load_be64(const uint8_t *p)

@@ -24,10 +24,12 @@ constexpr uint32_t K[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
 };
 
-inline uint32_t big_sigma0(uint32_t x) { return std::rotr(x, 2) ^ std::rotr(x, 13) ^ std::rotr(x, 22); }
-inline uint32_t big_sigma1(uint32_t x) { return std::rotr(x, 6) ^ std::rotr(x, 11) ^ std::rotr(x, 25); }
-inline uint32_t small_sigma0(uint32_t x) { return std::rotr(x, 7) ^ std::rotr(x, 18) ^ (x >> 3); }
-inline uint32_t small_sigma1(uint32_t x) { return std::rotr(x, 17) ^ std::rotr(x, 19) ^ (x >> 10); }
+// The rotations nest (a rotation of an xor is the xor of the rotations), so each function
+// keeps one temporary instead of three: a machine with few registers spills less.
+inline uint32_t big_sigma0(uint32_t x) { return std::rotr(std::rotr(std::rotr(x, 9) ^ x, 11) ^ x, 2); }
+inline uint32_t big_sigma1(uint32_t x) { return std::rotr(std::rotr(std::rotr(x, 14) ^ x, 5) ^ x, 6); }
+inline uint32_t small_sigma0(uint32_t x) { return std::rotr(std::rotr(x, 11) ^ x, 7) ^ (x >> 3); }
+inline uint32_t small_sigma1(uint32_t x) { return std::rotr(std::rotr(x, 2) ^ x, 17) ^ (x >> 10); }
 
 // One round. The eight working variables are never shuffled: each round names them in a
 // rotated order instead, so only d and h are written. Ch is ((f ^ g) & e) ^ g; Maj is

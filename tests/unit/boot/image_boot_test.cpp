@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <vector>
@@ -204,5 +206,45 @@ TEST(WriteBootPayload, WritesAnIntactComponentAndRefusesTheRestAsCrcFailures)
         uint32_t type = 0;
         EXPECT_EQ(c.status, write_boot_payload(image.get(), tarball.get(), &type)) << c.name;
         EXPECT_EQ(c.status == BOOT_PAYLOAD_WRITTEN ? 300 : 0, std::ftell(tarball.get())) << c.name;
+    }
+}
+
+// A component larger than the pieces it is read and checked in: the CRC register carries
+// from piece to piece, so a flipped bit in any of them is a CRC failure, and only the intact
+// component's payload reaches the tarball. A tarball that takes nothing is a write failure.
+TEST(WriteBootPayload, ChecksTheCrcAcrossEveryPieceOfALargeComponent)
+{
+    const Bytes app = component(APPLICATION, 3, 600 * 1024 + 5);
+    const image_layout layout = image_get_layout(app.data());
+    constexpr size_t NONE = SIZE_MAX;
+    struct Case {
+        const char *name;
+        size_t flip; // byte whose low bit is flipped
+        bool tarball_read_only;
+        boot_payload_status status;
+    } cases[] = {
+        {"intact", NONE, false, BOOT_PAYLOAD_WRITTEN},
+        {"CRC word", 3, false, BOOT_PAYLOAD_CRC_FAILED},
+        {"end of the first piece", 256 * 1024 - 1, false, BOOT_PAYLOAD_CRC_FAILED},
+        {"start of the second piece", 256 * 1024, false, BOOT_PAYLOAD_CRC_FAILED},
+        {"last byte", app.size() - 1, false, BOOT_PAYLOAD_CRC_FAILED},
+        {"tarball takes no bytes", NONE, true, BOOT_PAYLOAD_WRITE_FAILED},
+    };
+    for (const Case &c : cases) {
+        Bytes bytes = app;
+        if (c.flip != NONE)
+            bytes[c.flip] ^= 0x01;
+        auto image = file_with(bytes);
+        std::unique_ptr<FILE, FileCloser> tarball(c.tarball_read_only ? std::fopen("/dev/null", "rb") : std::tmpfile());
+        ASSERT_NE(nullptr, tarball.get()) << c.name;
+        uint32_t type = 0;
+        EXPECT_EQ(c.status, write_boot_payload(image.get(), tarball.get(), &type)) << c.name;
+        if (c.status != BOOT_PAYLOAD_WRITTEN)
+            continue;
+        Bytes written(layout.payload_len + 1);
+        std::rewind(tarball.get());
+        ASSERT_EQ(layout.payload_len, std::fread(written.data(), 1, written.size(), tarball.get()));
+        written.pop_back();
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), app.begin() + layout.header_len));
     }
 }

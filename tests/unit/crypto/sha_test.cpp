@@ -3,11 +3,14 @@
 // NIST byte-oriented vector files when the shared folder is present.
 #include "crypto/digest/hash.h"
 #include "crypto/digest/sha1.h"
+#include "crypto/digest/sha256.h"
+#include "crypto/digest/sha512.h"
 
 #include "tests/unit/crypto/vector_file.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -105,6 +108,62 @@ TEST(ShaKnownAnswers, Sha1GIsOneCompressionWithoutPadding)
     EXPECT_NE(to_hex(out, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
     EXPECT_EQ(SHA1_G(nullptr, out), ERR_NULL_POINTER);
     EXPECT_EQ(SHA1_G(zeros, nullptr), ERR_NULL_POINTER);
+}
+
+// The last block ends in the message length in bits, which passes into its high word from
+// 2^29 bytes on (2^61 for SHA-512), while the byte count itself carries into its high word
+// at 2^32 (2^64) bytes. No test message is that long, so each case starts a context at such
+// a count, adds 20 bytes and compares the digest with one compression of the last block as
+// the standard pads it, built here: the 20 bytes, 0x80, zeros, the bit count big-endian.
+template <typename Ctx, typename Word, size_t BLOCK, size_t WORDS>
+void expect_length_field(MSTATUS (*init)(Ctx *), MSTATUS (*update)(Ctx *, const uint8_t *, uint32_t),
+                         MSTATUS (*final)(Ctx *, uint8_t *), Word low, Word high)
+{
+    uint8_t data[20];
+    for (size_t i = 0; i < sizeof data; ++i)
+        data[i] = static_cast<uint8_t>(0xA0 + i);
+    Ctx ctx;
+    ASSERT_EQ(init(&ctx), OK);
+    ctx.bytesLow = low;
+    ctx.bytesHigh = high;
+    ASSERT_EQ(update(&ctx, data, sizeof data), OK);
+    uint8_t digest[WORDS * sizeof(Word)];
+    ASSERT_EQ(final(&ctx, digest), OK);
+
+    // Count + 20 in bytes, then times 8 across the two words of the length field.
+    Word countLow = low + sizeof data;
+    Word countHigh = high + (countLow < low ? 1 : 0);
+    constexpr int BITS = 8 * sizeof(Word);
+    Word bitsHigh = (countHigh << 3) | (countLow >> (BITS - 3));
+    Word bitsLow = countLow << 3;
+    uint8_t block[BLOCK] = {};
+    std::memcpy(block, data, sizeof data);
+    block[sizeof data] = 0x80;
+    for (size_t i = 0; i < sizeof(Word); ++i) {
+        block[BLOCK - 2 * sizeof(Word) + i] = static_cast<uint8_t>(bitsHigh >> (BITS - 8 - 8 * i));
+        block[BLOCK - sizeof(Word) + i] = static_cast<uint8_t>(bitsLow >> (BITS - 8 - 8 * i));
+    }
+    Ctx ref;
+    ASSERT_EQ(init(&ref), OK);
+    ASSERT_EQ(update(&ref, block, BLOCK), OK); // one whole block: compressed at once
+    uint8_t expect[WORDS * sizeof(Word)];
+    for (size_t w = 0; w < WORDS; ++w)
+        for (size_t i = 0; i < sizeof(Word); ++i)
+            expect[w * sizeof(Word) + i] = static_cast<uint8_t>(ref.state[w] >> (BITS - 8 - 8 * i));
+    EXPECT_EQ(to_hex(digest, sizeof digest), to_hex(expect, sizeof expect))
+        << "count " << high << ":" << low << " + 20";
+}
+
+TEST(ShaLengthField, CountsPastTheLowWordOfBitsAndOfBytes)
+{
+    for (uint32_t low : {(1u << 29) - 8, 0xFFFFFFF0u}) {
+        expect_length_field<SHA1Ctx, uint32_t, 64, 5>(SHA1_initDigest, SHA1_updateDigest, SHA1_finalDigest, low, 0u);
+        expect_length_field<SHA256Ctx, uint32_t, 64, 8>(SHA256_initDigest, SHA256_updateDigest, SHA256_finalDigest,
+                                                         low, 0u);
+    }
+    for (uint64_t low : {(uint64_t{1} << 61) - 8, ~uint64_t{0} - 15})
+        expect_length_field<SHA512Ctx, uint64_t, 128, 8>(SHA512_initDigest, SHA512_updateDigest, SHA512_finalDigest,
+                                                         low, uint64_t{0});
 }
 
 struct NistFile {

@@ -8,6 +8,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -408,6 +411,79 @@ TEST(Vlong, MontgomeryByteFormFailures)
     Vl even(vlHex("c4")), one(vlHex("1"));
     EXPECT_EQ(ERR_BAD_MODULO, VLONG_createMontgomeryContext(&ctx, even, nullptr));
     EXPECT_EQ(ERR_BAD_MODULO, VLONG_createMontgomeryContext(&ctx, one, nullptr));
+}
+
+// Odd factors of the given unit counts from a fixed generator; `top` sets the top bit of
+// their top units (so that n = p*q fills whole units and mu = b^k + mu').
+void makeFactors(size_t pUnits, size_t qUnits, bool top, uint32_t seed, Vl &p, Vl &q)
+{
+    uint32_t state = seed;
+    auto next = [&state] {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        return state;
+    };
+    for (auto [v, units] : {std::pair<Vl *, size_t>{&p, pUnits}, {&q, qUnits}}) {
+        std::vector<uint8_t> bytes(4 * units);
+        for (uint8_t &b : bytes)
+            b = uint8_t(next());
+        bytes[0] = top ? uint8_t(bytes[0] | 0x80) : uint8_t((bytes[0] & 0x3F) | 0x20);
+        bytes.back() |= 1;
+        ASSERT_EQ(OK, VLONG_vlongFromByteString(bytes.data(), int32_t(bytes.size()), v->out(), nullptr));
+    }
+}
+
+// Products that are multiples of n reduce to 0, not to n: the final corrections of Barrett
+// and Montgomery must subtract n when the value equals n. (n - 1)^2 gives 1 and, through
+// REDC, R^-1 mod n: results below n whatever the reduction left before its last step.
+TEST(Vlong, ReductionsOfMultiplesOfNGiveZero)
+{
+    struct Shape {
+        size_t pUnits, qUnits;
+        bool top;
+    } shapes[] = {{1, 1, true}, {1, 1, false}, {4, 4, true}, {3, 5, false}, {8, 8, true},
+                  {8, 8, false}, {32, 32, true}, {32, 32, false}, {64, 64, true}};
+    uint32_t seed = 7;
+    for (const Shape &s : shapes) {
+        for (int round = 0; round < 4; ++round) {
+            Vl p, q, n, mu, r, nMinus1, one(vlHex("1")), three(vlHex("3")), threeP;
+            makeFactors(s.pUnits, s.qUnits, s.top, seed++, p, q);
+            ASSERT_EQ(OK, VLONG_allocVlong(n.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_multiply(n, p, q, VLONG_bitLength(p) + VLONG_bitLength(q)));
+            ASSERT_EQ(OK, VLONG_allocVlong(threeP.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_multiply(threeP, p, three, VLONG_bitLength(p) + 2));
+            ASSERT_EQ(OK, VLONG_makeCopy(n, nMinus1.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_decrement(nMinus1));
+            ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
+            ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
+            const std::string where = "units " + std::to_string(n->used) + " round " + std::to_string(round);
+
+            const std::pair<VLONG *, VLONG *> multiples[] = {{p, q}, {q, p}, {n, one}, {threeP, q}};
+            for (auto [a, b] : multiples) {
+                ASSERT_EQ(OK, VLONG_barrettMultiply(r, a, b, n, mu, nullptr));
+                EXPECT_EQ("0", hexOf(r)) << "Barrett, " << where;
+            }
+            ASSERT_EQ(OK, VLONG_barrettMultiply(r, nMinus1, nMinus1, n, mu, nullptr));
+            EXPECT_EQ("1", hexOf(r)) << "Barrett (n-1)^2, " << where;
+
+            MontgomeryContext *ctx = nullptr;
+            ASSERT_EQ(OK, VLONG_createMontgomeryContext(&ctx, n, nullptr));
+            Vl x;
+            for (auto [a, b] : multiples) {
+                ASSERT_EQ(OK, VLONG_makeCopy(a, x.out(), nullptr));
+                ASSERT_EQ(OK, VLONG_montgomeryMultiply(ctx, x, b));
+                EXPECT_EQ("0", hexOf(x)) << "Montgomery, " << where;
+            }
+            ASSERT_EQ(OK, VLONG_makeCopy(n, x.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_montgomerySquare(ctx, x));
+            EXPECT_EQ("0", hexOf(x)) << "Montgomery n^2, " << where;
+            ASSERT_EQ(OK, VLONG_makeCopy(nMinus1, x.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_montgomerySquare(ctx, x));
+            EXPECT_EQ(hexOf(ctx->Rinv), hexOf(x)) << "Montgomery (n-1)^2, " << where;
+            VLONG_freeMontgomeryContext(&ctx, nullptr);
+        }
+    }
 }
 
 } // namespace

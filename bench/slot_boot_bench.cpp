@@ -1,0 +1,178 @@
+// The slot boot's step on a 64 MiB application component in a slot file: write_boot_payload
+// (find the component, read it whole, check its CRC, write the payload to the tarball)
+// against a plain copy of a file holding the same payload through one buffer of the
+// component's size. Both read files the page cache holds and write into a temporary folder
+// ($TMPDIR, else /tmp). The ratio is copy time / step time. The step's peak resident memory
+// is printed beside it as the growth over the resident size before the step.
+#include "bench/ratio.h"
+#include "boot/image_boot.h"
+#include "image/builder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr uint32_t COMPONENT_BYTES = 64u << 20;
+
+struct BenchFiles {
+    std::string dir, slot, payload, tarball, copy;
+    uint32_t component_len = 0;
+};
+
+bool write_file(const std::string &path, const uint8_t *data, size_t length)
+{
+    FILE *file = std::fopen(path.c_str(), "wb");
+    if (!file)
+        return false;
+    bool ok = std::fwrite(data, 1, length, file) == length;
+    return std::fclose(file) == 0 && ok;
+}
+
+void remove_files();
+
+const BenchFiles &bench_files()
+{
+    static const BenchFiles files = [] {
+        BenchFiles f;
+        const char *tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/slot_boot_bench.XXXXXX";
+        if (!mkdtemp(pattern.data()))
+            return f;
+        f.dir = pattern;
+        f.slot = f.dir + "/image1";
+        f.payload = f.dir + "/payload";
+        f.tarball = f.dir + "/tolviimage.tar.gz";
+        f.copy = f.dir + "/payload.copy";
+        std::atexit(remove_files);
+
+        std::vector<uint8_t> payload(COMPONENT_BYTES - IMAGE_BASIC_HEADER_SIZE);
+        std::mt19937 rng(10);
+        for (size_t i = 0; i + 4 <= payload.size(); i += 4) {
+            uint32_t r = rng();
+            std::memcpy(&payload[i], &r, 4);
+        }
+        ComponentPlan plan;
+        plan.type = APPLICATION;
+        plan.id = 0x01000001;
+        std::vector<uint8_t> component = image_build_component(plan, payload);
+        if (component.size() == COMPONENT_BYTES && write_file(f.slot, component.data(), component.size()) &&
+            write_file(f.payload, payload.data(), payload.size()))
+            f.component_len = COMPONENT_BYTES;
+        return f;
+    }();
+    return files;
+}
+
+void remove_files()
+{
+    const BenchFiles &f = bench_files();
+    for (const std::string *path : {&f.slot, &f.payload, &f.tarball, &f.copy})
+        std::remove(path->c_str());
+    rmdir(f.dir.c_str());
+}
+
+// The step as boot_image_slot runs it, files opened and closed the same way.
+bool boot_step(const BenchFiles &f)
+{
+    FILE *image = std::fopen(f.slot.c_str(), "rb");
+    FILE *tarball = std::fopen(f.tarball.c_str(), "wb");
+    uint32_t type = 0;
+    bool ok = image && tarball && write_boot_payload(image, tarball, &type) == BOOT_PAYLOAD_WRITTEN;
+    if (image)
+        std::fclose(image);
+    if (tarball)
+        ok = std::fclose(tarball) == 0 && ok;
+    return ok;
+}
+
+bool plain_copy(const BenchFiles &f)
+{
+    FILE *in = std::fopen(f.payload.c_str(), "rb");
+    FILE *out = std::fopen(f.copy.c_str(), "wb");
+    const size_t length = f.component_len - IMAGE_BASIC_HEADER_SIZE;
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[f.component_len]);
+    bool ok = in && out && buffer && std::fread(buffer.get(), 1, length, in) == length &&
+              std::fwrite(buffer.get(), 1, length, out) == length;
+    if (in)
+        std::fclose(in);
+    if (out)
+        ok = std::fclose(out) == 0 && ok;
+    return ok;
+}
+
+long status_kib(const char *field)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const std::string key = std::string(field) + ":";
+    while (std::getline(status, line))
+        if (line.compare(0, key.size(), key) == 0)
+            return std::strtol(line.c_str() + key.size(), nullptr, 10);
+    return -1;
+}
+
+// Resets the peak resident size to the current one (clear_refs 5), runs the step once and
+// returns the growth of the peak in MiB, or a negative value when it cannot be measured.
+double step_peak_growth_mib(const BenchFiles &f)
+{
+    {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5";
+        if (!clear.flush())
+            return -1;
+    }
+    long before = status_kib("VmRSS");
+    if (!boot_step(f))
+        return -1;
+    long peak = status_kib("VmHWM");
+    return before < 0 || peak < 0 ? -1 : (peak - before) / 1024.0;
+}
+
+void BM_slot_boot_step(benchmark::State &state)
+{
+    const BenchFiles &f = bench_files();
+    static bool noted = false;
+    if (!noted && f.component_len) {
+        noted = true;
+        bench_note("slot_boot_peak_rss_growth", step_peak_growth_mib(f), "MiB");
+        bench_note("slot_boot_component", f.component_len / 1048576.0, "MiB");
+    }
+    for (auto _ : state) {
+        if (!f.component_len || !boot_step(f)) {
+            state.SkipWithError("slot boot step failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * COMPONENT_BYTES);
+}
+
+void BM_payload_copy(benchmark::State &state)
+{
+    const BenchFiles &f = bench_files();
+    for (auto _ : state) {
+        if (!f.component_len || !plain_copy(f)) {
+            state.SkipWithError("plain copy failed");
+            break;
+        }
+    }
+    state.SetBytesProcessed(int64_t(state.iterations()) * COMPONENT_BYTES);
+}
+
+} // namespace
+
+// Real time: most of both runs is spent in the kernel. Best of five repetitions counts.
+BENCHMARK(BM_slot_boot_step)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5)->Repetitions(5);
+BENCHMARK(BM_payload_copy)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(0.5)->Repetitions(5);
+BENCH_RATIO(slot_boot_vs_copy, "BM_slot_boot_step", "BM_payload_copy");
