@@ -52,9 +52,6 @@ BOOTED_IMAGE = 0x13A
 USB_STATUS = 0x13B
 USB_PRESENT = 213
 
-PARTITIONS = ("uboot", "ubootenv", "devicetree", "kernel", "rfs", "rescue")
-ENV_PARTITION_SIZE = 0x20000
-
 # The application executable as the starter runs it, and what a gdb boot without gdb prints.
 APP = "/tmp/home/bin/mp.elf.strip"
 GDB_MISSING = "**** GDB mode selected but GDB not available. Please install GDB image ***"
@@ -308,16 +305,16 @@ class Console:
     Text written by the test is typed on the console; the line discipline of the
     pseudo-terminal echoes it and turns Enter into a newline, as the board's tty does."""
 
-    def __init__(self, board: Board, timeout: float, encoding: str | None, bootmgr=None):
+    def __init__(self, board: Board, timeout: float, bootmgr=None):
         self.board = board
         env = dict(os.environ)
         if bootmgr is not None:
             env["BOOTSIM_BOOTMGR"] = str(bootmgr)
         self.child = pexpect.spawn(
             bootsim_path(), ["run", str(board.path), "--timeout", str(int(timeout) + 600)],
-            timeout=timeout, encoding=encoding, codec_errors="replace",
+            timeout=timeout, encoding="utf-8", codec_errors="replace",
             dimensions=(50, 200), env=env)
-        self._log = io.StringIO() if encoding else io.BytesIO()
+        self._log = io.StringIO()
         self.child.logfile_read = self._log
 
     @property
@@ -374,8 +371,7 @@ class Console:
         acknowledgement can be lost when it flushes the line on exit: sx then waits for it,
         so tests pass UNTIL, the first text the board prints after the transfer.)"""
         child = self.child
-        text_mode = isinstance(child.buffer, str)
-        pending = child.buffer.encode() if text_mode else child.buffer
+        pending = child.buffer.encode()
         child.buffer = child.buffer[:0]
         seen = b""
         fresh = b""  # read here rather than by pexpect, so not in the transcript yet
@@ -417,8 +413,8 @@ class Console:
             sender.wait()
         left = (seen[found:] if found >= 0 else b"") + pending
         shown = seen[:found] if found >= 0 else seen
-        self._log.write(fresh.decode(errors="replace") if text_mode else fresh)
-        left = left.decode(errors="replace") if text_mode else left
+        self._log.write(fresh.decode(errors="replace"))
+        left = left.decode(errors="replace")
         # pexpect searches its unmatched text (_before) as fresh data; both must hold it.
         child.buffer = left
         child._before = child.buffer_type()
@@ -525,9 +521,6 @@ class Board:
         """Replaces the boot loader environment with ENTRIES ("gdb=on", ...) in this order."""
         self.bootsim("env", "set", *entries)
 
-    def env(self) -> list[str]:
-        return self.bootsim("env", "show").splitlines()
-
     def insert_usb(self, files: dict[str, bytes]) -> None:
         """Plugs in a stick holding FILES (name -> contents): usb_delay seconds into each
         power-on the stick is mounted on /mnt/usb and /tmp/usb appears."""
@@ -538,26 +531,18 @@ class Board:
                 path.write_bytes(data)
             self.bootsim("usb", "insert", work)
 
-    def remove_usb(self) -> None:
-        self.bootsim("usb", "remove")
-
     def set_conf(self, key: str, value) -> None:
         """Sets a board.conf key (usb_delay, power_cut, fail_write...)."""
         self.bootsim("conf", key, value)
 
-    def conf(self, key: str) -> str:
-        return self.bootsim("conf", key).strip()
-
     # --- power-on
 
-    def power_on(self, timeout: float = DEFAULT_TIMEOUT, encoding: str | None = "utf-8",
-                 bootmgr=None) -> Console:
+    def power_on(self, timeout: float = DEFAULT_TIMEOUT, bootmgr=None) -> Console:
         """Starts a power-on with a console to talk to; end it with Console.wait_end().
         TIMEOUT bounds each expect; bootsim cuts the whole power-on off ten minutes later, so
-        a test that dies half-way leaves nothing running. ENCODING None
-        gives a byte console (binary transfers); BOOTMGR runs another program in place of
-        the boot manager (for the simulator's own tests)."""
-        console = Console(self, timeout, encoding, bootmgr)
+        a test that dies half-way leaves nothing running. BOOTMGR runs another program in place
+        of the boot manager (for the simulator's own tests)."""
+        console = Console(self, timeout, bootmgr)
         self._consoles.append(console)
         return console
 
@@ -587,8 +572,6 @@ class Board:
         text = f"board {self.path}\n"
         if self._consoles:
             transcript = self._consoles[-1].transcript
-            if isinstance(transcript, bytes):
-                transcript = transcript.decode(errors="replace")
             text += "--- console of the last power-on\n" + transcript[-4000:] + "\n"
         text += "--- events of the last power-on\n" + "\n".join(self.events().lines) + "\n"
         return text

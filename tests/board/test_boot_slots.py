@@ -110,24 +110,3 @@ def test_passed_over_component_is_stepped_over_by_its_total_size(board, header_l
     run = board.boot(timeout=30)
     assert run.application_started, run.output
     assert started_tag(run) == "slot1"
-
-
-def test_rescue_request_goes_on_to_the_normal_boot_after_exit(two_slots):
-    two_slots.set_env("diagnostics=rescue")
-    console = two_slots.power_on(timeout=30)
-    console.expect_exact("Option? : ")
-    console.send("e")
-    console.expect_exact("Booting image '1'")
-    run = console.wait_end()
-    assert run.application_started
-    assert started_tag(run) == "slot1"
-
-
-def test_usb_stick_without_images_leaves_the_boot_to_flash(two_slots):
-    two_slots.eeprom_set(harness.USB_STATUS, harness.USB_PRESENT)
-    two_slots.insert_usb({"notes.txt": b"nothing to boot here\n"})
-    two_slots.boot_slot = 2
-    run = two_slots.boot(timeout=60)
-    assert run.application_started, run.output
-    assert "Booting image '2'" in run.output
-    assert started_tag(run) == "slot2"

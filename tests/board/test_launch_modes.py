@@ -112,21 +112,19 @@ def test_incompatible_image_asks_for_recovery_with_a_single_key(board, key, resc
         assert run.output.lstrip("\r\n").startswith("bootsim: application started")
 
 
-def test_diagnostics_image_runs_as_the_application(board):
+@pytest.mark.parametrize("memchk", [False, True], ids=["normal", "under memchk"])
+def test_diagnostics_image_runs_as_the_application(board, memchk):
     diag = harness.logging_script("diag")
     files = {"mpdiag.elf.strip": (diag, 0o755), "home/bin/distro-id": "test-distro\n"}
-    run = boot_with(board, "memchk=on", files=files, type="diags")
+    run = boot_with(board, *(["memchk=on"] if memchk else []), files=files, type="diags")
     assert "install diags image" in run.output
-    # The diagnostics executable took the application's place and runs under memchk.
-    assert run.events.calls("diag") == [""]
-    assert run.events.env("diag").get("LD_PRELOAD") == DUMA
     assert board.booted_image == 1
-
-
-def test_diagnostics_executable_is_in_place_for_the_starter(board):
-    diag = harness.logging_script("diag")
-    files = {"mpdiag.elf.strip": (diag, 0o755), "home/bin/distro-id": "test-distro\n"}
-    run = boot_with(board, files=files, type="diags")
-    entry = run.events.tree()[APP]
-    assert entry.md5 == hashlib.md5(diag.encode()).hexdigest()
-    assert entry.mode == "755"
+    # The diagnostics executable took the application's place: in place for the starter, or
+    # run under memchk.
+    if memchk:
+        assert run.events.calls("diag") == [""]
+        assert run.events.env("diag").get("LD_PRELOAD") == DUMA
+    else:
+        entry = run.events.tree()[APP]
+        assert entry.md5 == hashlib.md5(diag.encode()).hexdigest()
+        assert entry.mode == "755"
