@@ -22,7 +22,7 @@ std::string encrypt_hex(const std::vector<uint8_t> &key, const std::vector<uint8
     for (size_t at = 0; at + 16 <= plain.size(); at += 16)
         if (AES_encryptBlock(&k, plain.data() + at, out.data() + at) != OK)
             return "failed";
-    return to_hex(out);
+    return bytesHex(out);
 }
 
 struct AesCase {
@@ -46,18 +46,18 @@ TEST(AesKnownAnswers, Fips197Examples)
          "00112233445566778899aabbccddeeff", "8ea2b7ca516745bfeafc49904b496089"},
     };
     for (const AesCase &c : cases)
-        EXPECT_EQ(encrypt_hex(from_hex(c.key), from_hex(c.plain)), c.cipher) << "key " << c.key;
+        EXPECT_EQ(encrypt_hex(hexBytes(c.key), hexBytes(c.plain)), c.cipher) << "key " << c.key;
 }
 
 // The last round key of the 256-bit schedule (FIPS 197 appendix A.3, w[56..59]) exercises
 // the extra SubWord step that only 256-bit keys have.
 TEST(AesKnownAnswers, Aes256KeyScheduleLastRoundKey)
 {
-    auto key = from_hex("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
+    auto key = hexBytes("603deb1015ca71be2b73aef0857d77811f352c073b6108d72d9810a30914dff4");
     AesKey k;
     ASSERT_EQ(AES_expandKey(&k, key.data(), 32), OK);
     EXPECT_EQ(k.rounds, 14u);
-    EXPECT_EQ(to_hex(k.roundKeys + 16 * 14, 16), "fe4890d1e6188d0b046df344706c631e");
+    EXPECT_EQ(bytesHex(k.roundKeys + 16 * 14, 16), "fe4890d1e6188d0b046df344706c631e");
 }
 
 TEST(AesInterface, BadKeyLengthsAndNullsAreRejected)
@@ -81,12 +81,12 @@ TEST(AesInterface, BadKeyLengthsAndNullsAreRejected)
 
 TEST(AesInterface, InPlaceEncryptionEqualsSeparateBuffers)
 {
-    auto key = from_hex("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
-    auto block = from_hex("00112233445566778899aabbccddeeff");
+    auto key = hexBytes("000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f");
+    auto block = hexBytes("00112233445566778899aabbccddeeff");
     AesKey k;
     ASSERT_EQ(AES_expandKey(&k, key.data(), 32), OK);
     ASSERT_EQ(AES_encryptBlock(&k, block.data(), block.data()), OK);
-    EXPECT_EQ(to_hex(block), "8ea2b7ca516745bfeafc49904b496089");
+    EXPECT_EQ(bytesHex(block), "8ea2b7ca516745bfeafc49904b496089");
 }
 
 // Known-answer and multi-block files: every ENCRYPT record, block by block.
@@ -103,7 +103,7 @@ TEST(AesNistVectors, KnownAnswerAndMultiBlockFiles)
                               *ct = r.get("CIPHERTEXT");
             if (!r.in_section("ENCRYPT") || !key || !pt || !ct)
                 continue;
-            EXPECT_EQ(encrypt_hex(from_hex(*key), from_hex(*pt)), *ct) << file << " " << *r.get("COUNT");
+            EXPECT_EQ(encrypt_hex(hexBytes(*key), hexBytes(*pt)), *ct) << file << " " << *r.get("COUNT");
             ++checked;
         }
     }
@@ -127,13 +127,13 @@ TEST(AesNistVectors, MonteCarloRecords)
         const std::string *key = r.get("KEY"), *pt = r.get("PLAINTEXT"), *ct = r.get("CIPHERTEXT");
         if (!r.in_section("ENCRYPT") || !key || !pt || !ct || checked == limit)
             continue;
-        auto k = from_hex(*key);
-        auto block = from_hex(*pt);
+        auto k = hexBytes(*key);
+        auto block = hexBytes(*pt);
         AesKey expanded;
         ASSERT_EQ(AES_expandKey(&expanded, k.data(), 32), OK);
         for (int i = 0; i < 1000; ++i)
             ASSERT_EQ(AES_encryptBlock(&expanded, block.data(), block.data()), OK);
-        EXPECT_EQ(to_hex(block), *ct) << "COUNT " << *r.get("COUNT");
+        EXPECT_EQ(bytesHex(block), *ct) << "COUNT " << *r.get("COUNT");
         ++checked;
     }
     EXPECT_EQ(checked, limit);

@@ -148,7 +148,7 @@ TEST(Asn1Parse, DecodedFieldsOfEachElementKind)
         EXPECT_EQ(c.value, e->value) << c.what;
         EXPECT_EQ(c.contentOffset, e->contentOffset) << c.what;
         EXPECT_EQ(c.headerLength, e->headerLength) << c.what;
-        std::vector<uint8_t> bytes = hex(c.der);
+        std::vector<uint8_t> bytes = hexBytes(c.der);
         EXPECT_TRUE(std::equal(e->header, e->header + e->headerLength, bytes.begin())) << c.what;
         EXPECT_EQ(0, e->indefinite) << c.what;
         EXPECT_EQ(p->root, e->parent) << c.what;
@@ -219,15 +219,15 @@ TEST(Asn1Parse, NestingLimitIsFortyLevels)
     const Case cases[] = {
         {40, {}, OK},
         {41, {}, ERR_DER_TOO_DEEP},
-        {40, hex("02 01 05"), OK},
-        {41, hex("02 01 05"), ERR_DER_TOO_DEEP},
-        {40, hex("A0 80 00 00"), ERR_DER_TOO_DEEP}, // constructed, even without content
+        {40, hexBytes("02 01 05"), OK},
+        {41, hexBytes("02 01 05"), ERR_DER_TOO_DEEP},
+        {40, hexBytes("A0 80 00 00"), ERR_DER_TOO_DEEP}, // constructed, even without content
         {400, {}, ERR_DER_TOO_DEEP},
     };
     for (const Case &c : cases) {
         std::vector<uint8_t> der = c.innermost;
         for (int i = 0; i < c.sequences; ++i)
-            der = wrap(0x30, der);
+            der = tlv(0x30, der);
         auto p = parseBytes(der);
         EXPECT_EQ(c.status, p->status) << c.sequences << " levels";
         if (p->status == OK) {
@@ -254,7 +254,7 @@ const char *kRsaPublicKey = "30 07 02 02 00 C3 02 01 03";
 
 TEST(Asn1Parse, BitStringHoldingRsaPublicKeyEncapsulates)
 {
-    auto p = parseBytes(wrap(0x03, hex(std::string("00") + kRsaPublicKey)));
+    auto p = parseBytes(tlv(0x03, hexBytes(std::string("00") + kRsaPublicKey)));
     ASSERT_EQ(OK, p->status);
     const Asn1Element *bits = p->top();
     EXPECT_EQ(1, bits->encapsulates);
@@ -309,7 +309,7 @@ TEST(Asn1Parse, EncapsulationTest)
         EXPECT_EQ(c.encapsulates ? 1 : 0, e->encapsulates) << c.what;
         EXPECT_EQ(c.encapsulates ? 1 : 0, childCount(e)) << c.what;
         // Either way the string ends where its length says.
-        EXPECT_EQ(static_cast<int32_t>(hex(c.der).size()), p->position()) << c.what;
+        EXPECT_EQ(static_cast<int32_t>(hexBytes(c.der).size()), p->position()) << c.what;
     }
 }
 
@@ -317,9 +317,9 @@ TEST(Asn1Parse, EncapsulationTest)
 // the deepest string stays plain, instead of failing or recursing further.
 TEST(Asn1Parse, DeeplyEncapsulatedStringsStayWithinTheLimit)
 {
-    std::vector<uint8_t> der = hex("02 01 05");
+    std::vector<uint8_t> der = hexBytes("02 01 05");
     for (int i = 0; i < 100; ++i)
-        der = wrap(0x04, der);
+        der = tlv(0x04, der);
     auto p = parseBytes(der);
     ASSERT_EQ(OK, p->status);
     EXPECT_EQ(ASN1_MAX_DEPTH + 1, treeDepth(p->root));
@@ -348,7 +348,7 @@ TEST(Asn1Parse, ManyChildren)
     std::vector<uint8_t> content;
     for (int i = 0; i < 30000; ++i)
         content.insert(content.end(), {0x05, 0x00});
-    auto p = parseBytes(wrap(0x30, content));
+    auto p = parseBytes(tlv(0x30, content));
     ASSERT_EQ(OK, p->status);
     EXPECT_EQ(30000, childCount(p->top()));
 }

@@ -48,16 +48,16 @@ TEST(CtrDrbgKnownAnswers, InstantiateReseedGenerateTwice)
     };
     for (const auto &c : cases) {
         CtrDrbgState s;
-        ASSERT_EQ(instantiate(&s, from_hex(c.entropy)), OK);
+        ASSERT_EQ(instantiate(&s, hexBytes(c.entropy)), OK);
         EXPECT_EQ(s.reseedCounter, 1u);
         if (*c.reseed) {
-            ASSERT_EQ(CTR_DRBG_reseed(&s, from_hex(c.reseed).data(), SEEDLEN, nullptr, 0), OK);
+            ASSERT_EQ(CTR_DRBG_reseed(&s, hexBytes(c.reseed).data(), SEEDLEN, nullptr, 0), OK);
             EXPECT_EQ(s.reseedCounter, 1u);
         }
         std::vector<uint8_t> out(64);
         ASSERT_EQ(generate(&s, out), OK);
         ASSERT_EQ(generate(&s, out), OK);
-        EXPECT_EQ(to_hex(out), c.returned);
+        EXPECT_EQ(bytesHex(out), c.returned);
         EXPECT_EQ(s.reseedCounter, 3u);
     }
 }
@@ -76,18 +76,18 @@ int run_cavp_file(const std::string &variant, bool with_reseed)
             continue;
         const std::string count = *r.get("COUNT");
         CtrDrbgState s;
-        EXPECT_EQ(instantiate(&s, from_hex(*entropy), from_hex(*r.get("PersonalizationString"))), OK);
+        EXPECT_EQ(instantiate(&s, hexBytes(*entropy), hexBytes(*r.get("PersonalizationString"))), OK);
         if (with_reseed) {
-            auto e = from_hex(*r.get("EntropyInputReseed"));
-            auto a = from_hex(*r.get("AdditionalInputReseed"));
+            auto e = hexBytes(*r.get("EntropyInputReseed"));
+            auto a = hexBytes(*r.get("AdditionalInputReseed"));
             EXPECT_EQ(CTR_DRBG_reseed(&s, e.data(), static_cast<uint32_t>(e.size()),
                                       a.empty() ? nullptr : a.data(), static_cast<uint32_t>(a.size())),
                       OK);
         }
-        std::vector<uint8_t> out(from_hex(*expect).size());
-        EXPECT_EQ(generate(&s, out, from_hex(*r.get("AdditionalInput", 0))), OK);
-        EXPECT_EQ(generate(&s, out, from_hex(*r.get("AdditionalInput", 1))), OK);
-        EXPECT_EQ(to_hex(out), *expect) << variant << " COUNT " << count;
+        std::vector<uint8_t> out(hexBytes(*expect).size());
+        EXPECT_EQ(generate(&s, out, hexBytes(*r.get("AdditionalInput", 0))), OK);
+        EXPECT_EQ(generate(&s, out, hexBytes(*r.get("AdditionalInput", 1))), OK);
+        EXPECT_EQ(bytesHex(out), *expect) << variant << " COUNT " << count;
         ++checked;
     }
     return checked;
@@ -204,7 +204,7 @@ TEST(CtrDrbgLimits, PartialBlocksArePrefixesOfWholeOutput)
         CtrDrbgState s = base;
         std::vector<uint8_t> part(n + 1, 0xEE);
         ASSERT_EQ(CTR_DRBG_generate(&s, part.data(), n, nullptr, 0), OK);
-        EXPECT_EQ(to_hex(part.data(), n), to_hex(whole.data(), n)) << n;
+        EXPECT_EQ(bytesHex(part.data(), n), bytesHex(whole.data(), n)) << n;
         EXPECT_EQ(part[n], 0xEE) << "wrote past the request of " << n;
     }
 }
@@ -224,7 +224,7 @@ TEST(CtrDrbgLimits, CounterWrapsWithinV)
     ASSERT_EQ(AES_encryptBlock(&k, zero, expect), OK);
     uint8_t out[16];
     ASSERT_EQ(CTR_DRBG_generate(&s, out, 16, nullptr, 0), OK);
-    EXPECT_EQ(to_hex(out, 16), to_hex(expect, 16));
+    EXPECT_EQ(bytesHex(out, 16), bytesHex(expect, 16));
 }
 
 } // namespace

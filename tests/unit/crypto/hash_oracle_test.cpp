@@ -49,7 +49,7 @@ TEST(HashOracle, RandomMessagesInRandomPieces)
             ASSERT_EQ(HASH_computeDigest(n ? msg.data() : &dummy, static_cast<uint32_t>(n),
                                          one_shot, &len, c.id),
                       OK);
-            ASSERT_EQ(to_hex(one_shot, len), to_hex(expect)) << "id " << c.id << " n " << n;
+            ASSERT_EQ(bytesHex(one_shot, len), bytesHex(expect)) << "id " << c.id << " n " << n;
 
             void *ctx = nullptr;
             ASSERT_EQ(suite->allocContext(&ctx), OK);
@@ -63,7 +63,7 @@ TEST(HashOracle, RandomMessagesInRandomPieces)
             uint8_t pieces[HASH_MAX_DIGEST_SIZE];
             ASSERT_EQ(suite->final(ctx, pieces), OK);
             ASSERT_EQ(suite->freeContext(&ctx), OK);
-            ASSERT_EQ(to_hex(pieces, suite->digestSize), to_hex(expect))
+            ASSERT_EQ(bytesHex(pieces, suite->digestSize), bytesHex(expect))
                 << "id " << c.id << " n " << n << " (pieces)";
         }
     }
@@ -97,6 +97,6 @@ TEST(HashOracle, HalfGigabyteOfZeros)
         ASSERT_EQ(suite->freeContext(&ctx), OK);
         ASSERT_EQ(EVP_DigestFinal_ex(oracle, expect, &len), 1);
         EVP_MD_CTX_free(oracle);
-        EXPECT_EQ(to_hex(ours, suite->digestSize), to_hex(expect, len)) << "id " << c.id;
+        EXPECT_EQ(bytesHex(ours, suite->digestSize), bytesHex(expect, len)) << "id " << c.id;
     }
 }

@@ -131,7 +131,7 @@ TEST(HashSuiteTable, SplitUpdatesEqualOneShot)
                 ASSERT_EQ(suite->final(ctx, got), OK);
                 ASSERT_EQ(suite->freeContext(&ctx), OK);
                 EXPECT_EQ(ctx, nullptr);
-                EXPECT_EQ(to_hex(got, info.digest_size), to_hex(expect, expect_len))
+                EXPECT_EQ(bytesHex(got, info.digest_size), bytesHex(expect, expect_len))
                     << "id " << info.id << " length " << n << " first piece " << split[0];
             }
         }
@@ -153,7 +153,7 @@ TEST(HashSuiteTable, ContextIsReusableAfterInit)
             ASSERT_EQ(suite->update(ctx, msg.data(), 300), OK);
             ASSERT_EQ(suite->final(ctx, out), OK);
         }
-        EXPECT_EQ(to_hex(first, 64), to_hex(second, 64)) << info.id;
+        EXPECT_EQ(bytesHex(first, 64), bytesHex(second, 64)) << info.id;
         ASSERT_EQ(suite->freeContext(&ctx), OK);
     }
 }
@@ -196,7 +196,7 @@ TEST(HashContexts, TypedOneShotsAgreeWithDispatcher)
         uint32_t len = 0;
         ASSERT_EQ(fn(msg.data(), 129, a), OK);
         ASSERT_EQ(HASH_computeDigest(msg.data(), 129, b, &len, id), OK);
-        EXPECT_EQ(to_hex(a, len), to_hex(b, len)) << id;
+        EXPECT_EQ(bytesHex(a, len), bytesHex(b, len)) << id;
         EXPECT_EQ(fn(nullptr, 0, a), ERR_NULL_POINTER) << id;
         EXPECT_EQ(fn(msg.data(), 1, nullptr), ERR_NULL_POINTER) << id;
     }

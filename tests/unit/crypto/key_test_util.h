@@ -57,11 +57,6 @@ inline Bytes numberBytes(const VLONG *v)
     return out;
 }
 
-inline Bytes be32(uint32_t v)
-{
-    return {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
-}
-
 // Blob of a public RSA key: 12 + 10 + length(e) + length(n) bytes.
 inline Bytes rsaPublicBlob(const Bytes &e, const Bytes &n)
 {

@@ -18,7 +18,7 @@ std::string md5_hex(const std::string &message)
     if (MD5_completeDigest(reinterpret_cast<const uint8_t *>(message.data()),
                            static_cast<uint32_t>(message.size()), out) != OK)
         return "failed";
-    return to_hex(out, sizeof out);
+    return bytesHex(out, sizeof out);
 }
 
 TEST(Md5KnownAnswers, Rfc1321Suite)
@@ -60,14 +60,14 @@ TEST(Md5Vectors, SharedFilesInBothFormats)
         const std::string *len = r.get("Len"), *msg = r.get("Msg"), *md = r.get("MD");
         if (!len || !msg || !md)
             continue;
-        std::vector<uint8_t> m = from_hex(*msg);
+        std::vector<uint8_t> m = hexBytes(*msg);
         m.resize(std::stoul(*len) / 8);
         uint8_t out[HASH_MAX_DIGEST_SIZE];
         uint32_t out_len = 0;
         ASSERT_EQ(HASH_computeDigest(m.data(), static_cast<uint32_t>(m.size()), out, &out_len,
                                      HASH_ID_MD5),
                   OK);
-        EXPECT_EQ(to_hex(out, out_len), *md) << "Len " << *len;
+        EXPECT_EQ(bytesHex(out, out_len), *md) << "Len " << *len;
         ++checked;
     }
     for (std::string line; std::getline(strings, line);) {

@@ -40,7 +40,7 @@ TEST(AesOracle, RandomKeysAndBlocksAllKeySizes)
             ASSERT_EQ(EVP_EncryptUpdate(ctx, theirs, &len, block, 16), 1);
             EVP_CIPHER_CTX_free(ctx);
             ASSERT_EQ(len, 16);
-            ASSERT_EQ(to_hex(ours, 16), to_hex(theirs, 16)) << "key length " << key_len;
+            ASSERT_EQ(bytesHex(ours, 16), bytesHex(theirs, 16)) << "key length " << key_len;
         }
     }
 }
@@ -124,7 +124,7 @@ TEST(EntropyPoolOracle, OutputMatchesTheStirModel)
             std::vector<uint8_t> ours(n + 1), expect(n + 1);
             ASSERT_EQ(ENTROPY_takeBytes(&pool, ours.data(), n), OK);
             model.take(expect.data(), n);
-            ASSERT_EQ(to_hex(ours), to_hex(expect)) << "scenario " << scenario << " step " << step;
+            ASSERT_EQ(bytesHex(ours), bytesHex(expect)) << "scenario " << scenario << " step " << step;
         }
         PLATFORM_freeLock(&pool.lock);
         PLATFORM_freeLock(&pool.auxLock);

@@ -95,8 +95,8 @@ TEST(EntropyPool, TwoTakesFromAFreshPoolDiffer)
     for (uint8_t b : p.pool.out)
         ASSERT_EQ(b, 0) << "delivered bytes must be cleared from the output buffer";
     ASSERT_EQ(ENTROPY_takeBytes(&p.pool, second, 48), OK);
-    EXPECT_NE(to_hex(first, 48), to_hex(second, 48));
-    EXPECT_NE(to_hex(first, 48), std::string(96, '0'));
+    EXPECT_NE(bytesHex(first, 48), bytesHex(second, 48));
+    EXPECT_NE(bytesHex(first, 48), std::string(96, '0'));
 }
 
 // Takes of any size deliver the same stream as whole 48-byte takes.
@@ -110,7 +110,7 @@ TEST(EntropyPool, TakesOfAnySizeFollowOneStream)
         ASSERT_EQ(ENTROPY_takeBytes(&pieces.pool, got.data() + at, n), OK);
         at += n;
     }
-    EXPECT_EQ(to_hex(got.data(), at), to_hex(expect.data(), at));
+    EXPECT_EQ(bytesHex(got.data(), at), bytesHex(expect.data(), at));
 }
 
 TEST(EntropyPool, HeldLockIsReported)
@@ -166,8 +166,8 @@ TEST(RandomContext, TwoContextsAndTwoRequestsDiffer)
     ASSERT_EQ(RANDOM_generate(a.ctx, x, 40), OK);
     ASSERT_EQ(RANDOM_generate(a.ctx, y, 40), OK);
     ASSERT_EQ(RANDOM_generate(b.ctx, z, 40), OK);
-    EXPECT_NE(to_hex(x, 40), to_hex(y, 40));
-    EXPECT_NE(to_hex(x, 40), to_hex(z, 40));
+    EXPECT_NE(bytesHex(x, 40), bytesHex(y, 40));
+    EXPECT_NE(bytesHex(x, 40), bytesHex(z, 40));
     EXPECT_EQ(a.ctx->drbg.reseedCounter, 3u);
 }
 
@@ -258,7 +258,7 @@ TEST_F(DeviceSeed, DeviceBitsReachTheGeneratorAtOnce)
         EXPECT_EQ(g_randomContext->entropyBitCount, 0u);
         uint8_t out[32];
         EXPECT_EQ(RANDOM_generate(g_randomContext, out, sizeof out), OK);
-        return to_hex(out, sizeof out);
+        return bytesHex(out, sizeof out);
     };
     std::vector<uint8_t> device(32, 0);
     const std::string zeros = firstOutput(device);

@@ -19,11 +19,6 @@ struct HashName {
 } constexpr HASHES[] = {{"SHA1", HASH_ID_SHA1},     {"SHA224", HASH_ID_SHA224}, {"SHA256", HASH_ID_SHA256},
                         {"SHA384", HASH_ID_SHA384}, {"SHA512", HASH_ID_SHA512}};
 
-std::vector<uint8_t> evenHex(const std::string &hex)
-{
-    return from_hex(hex.size() % 2 ? "0" + hex : hex);
-}
-
 // Verifies one record; true when the signature is accepted for this message and hash.
 bool verifies(const std::vector<uint8_t> &n, const std::string &eHex, const std::string &alg,
               const std::vector<uint8_t> &msg, const std::vector<uint8_t> &sig)
@@ -34,7 +29,7 @@ bool verifies(const std::vector<uint8_t> &n, const std::string &eHex, const std:
             hashId = h.id;
     EXPECT_NE(0u, hashId) << alg;
 
-    std::vector<uint8_t> e = evenHex(eHex);
+    std::vector<uint8_t> e = hexBytes(eHex);
     while (!e.empty() && e[0] == 0)
         e.erase(e.begin());
     RSAKey *key = nullptr;
@@ -76,13 +71,13 @@ Tally runFile(const std::string &relative, bool expectAllPass)
     std::string blockE;
     for (const VectorRecord &r : *records) {
         if (const std::string *nv = r.get("n"))
-            n = evenHex(*nv);
+            n = hexBytes(*nv);
         if (const std::string *ev = r.get("e"))
             blockE = *ev; // SigGen15 gives e only with the first record of a block
         const std::string *alg = r.get("SHAAlg"), *msg = r.get("Msg"), *sig = r.get("S");
         if (!alg || !msg || !sig)
             continue;
-        bool accepted = verifies(n, blockE, *alg, evenHex(*msg), evenHex(*sig));
+        bool accepted = verifies(n, blockE, *alg, hexBytes(*msg), hexBytes(*sig));
         const std::string *result = r.get("Result");
         bool expected = expectAllPass || (result && !result->empty() && (*result)[0] == 'P');
         EXPECT_EQ(expected, accepted) << relative << ": " << *alg << " modulus of " << n.size() << " bytes, "

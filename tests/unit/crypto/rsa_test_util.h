@@ -1,39 +1,7 @@
 // Builders for RSA signature tests: DER pieces, DigestInfos and PKCS#1 v1.5 type-1 blocks.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
-#include <initializer_list>
-#include <vector>
-
-using Bytes = std::vector<uint8_t>;
-
-inline Bytes cat(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &p : parts)
-        out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
-// DER element: tag, definite length (short or long form), content.
-inline Bytes tlv(uint8_t tag, const Bytes &content)
-{
-    Bytes out{tag};
-    size_t n = content.size();
-    if (n < 0x80) {
-        out.push_back(uint8_t(n));
-    } else if (n < 0x100) {
-        out.push_back(0x81);
-        out.push_back(uint8_t(n));
-    } else {
-        out.push_back(0x82);
-        out.push_back(uint8_t(n >> 8));
-        out.push_back(uint8_t(n));
-    }
-    out.insert(out.end(), content.begin(), content.end());
-    return out;
-}
+#include "tests/support/bytes.h"
 
 namespace oid {
 inline const Bytes MD2{0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x02, 0x02};

@@ -35,7 +35,7 @@ std::string digest_hex(uint32_t id, const std::string &message)
                                     static_cast<uint32_t>(message.size()), out, &len, id);
     if (st != OK)
         return "status " + std::to_string(st);
-    return to_hex(out, len);
+    return bytesHex(out, len);
 }
 
 // SHA-224 and SHA-384 are listed on purpose: a truncated SHA-256/512 with the wrong initial
@@ -101,11 +101,11 @@ TEST(ShaKnownAnswers, Sha1GIsOneCompressionWithoutPadding)
     block[63] = 24; // bit length of "abc"
     uint8_t out[20];
     ASSERT_EQ(SHA1_G(block, out), OK);
-    EXPECT_EQ(to_hex(out, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_EQ(bytesHex(out, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
 
     uint8_t zeros[64] = {};
     ASSERT_EQ(SHA1_G(zeros, out), OK);
-    EXPECT_NE(to_hex(out, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
+    EXPECT_NE(bytesHex(out, 20), "a9993e364706816aba3e25717850c26c9cd0d89d");
     EXPECT_EQ(SHA1_G(nullptr, out), ERR_NULL_POINTER);
     EXPECT_EQ(SHA1_G(zeros, nullptr), ERR_NULL_POINTER);
 }
@@ -150,7 +150,7 @@ void expect_length_field(MSTATUS (*init)(Ctx *), MSTATUS (*update)(Ctx *, const 
     for (size_t w = 0; w < WORDS; ++w)
         for (size_t i = 0; i < sizeof(Word); ++i)
             expect[w * sizeof(Word) + i] = static_cast<uint8_t>(ref.state[w] >> (BITS - 8 - 8 * i));
-    EXPECT_EQ(to_hex(digest, sizeof digest), to_hex(expect, sizeof expect))
+    EXPECT_EQ(bytesHex(digest, sizeof digest), bytesHex(expect, sizeof expect))
         << "count " << high << ":" << low << " + 20";
 }
 
@@ -192,7 +192,7 @@ TEST(ShaNistVectors, ShortAndLongMessages)
                 const std::string *len = r.get("Len"), *msg = r.get("Msg"), *md = r.get("MD");
                 if (!len || !msg || !md)
                     continue;
-                std::vector<uint8_t> m = from_hex(*msg);
+                std::vector<uint8_t> m = hexBytes(*msg);
                 m.resize(std::stoul(*len) / 8); // "Len = 0" comes with "Msg = 00"
                 uint8_t out[HASH_MAX_DIGEST_SIZE];
                 uint32_t out_len = 0;
@@ -200,7 +200,7 @@ TEST(ShaNistVectors, ShortAndLongMessages)
                                              &out_len, f.id),
                           OK);
                 ASSERT_EQ(out_len, f.digest_size);
-                EXPECT_EQ(to_hex(out, out_len), *md) << f.name << kind << " Len " << *len;
+                EXPECT_EQ(bytesHex(out, out_len), *md) << f.name << kind << " Len " << *len;
                 ++checked;
             }
         }
@@ -226,7 +226,7 @@ TEST(ShaNistVectors, MonteCarlo)
         size_t done = 0;
         for (const VectorRecord &r : *records) {
             if (const std::string *s = r.get("Seed")) {
-                seed = from_hex(*s);
+                seed = hexBytes(*s);
                 continue;
             }
             const std::string *md = r.get("MD");
@@ -246,7 +246,7 @@ TEST(ShaNistVectors, MonteCarlo)
                 m1 = std::move(m2);
                 m2.assign(out, out + out_len);
             }
-            ASSERT_EQ(to_hex(m2), *md) << f.name << " checkpoint " << done;
+            ASSERT_EQ(bytesHex(m2), *md) << f.name << " checkpoint " << done;
             seed = m2;
             ++done;
         }

@@ -3,6 +3,8 @@
 // lines, "#" comments, CRLF or LF line ends.
 #pragma once
 
+#include "tests/support/bytes.h"
+
 #include <cstdint>
 #include <fstream>
 #include <optional>
@@ -81,34 +83,6 @@ inline std::optional<std::vector<VectorRecord>> read_vector_file(const std::stri
     }
     return records;
 }
-
-inline std::vector<uint8_t> from_hex(const std::string &hex)
-{
-    auto nibble = [](char c) -> uint8_t {
-        if (c >= '0' && c <= '9')
-            return static_cast<uint8_t>(c - '0');
-        if (c >= 'a' && c <= 'f')
-            return static_cast<uint8_t>(c - 'a' + 10);
-        return static_cast<uint8_t>(c - 'A' + 10);
-    };
-    std::vector<uint8_t> out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2)
-        out.push_back(static_cast<uint8_t>(nibble(hex[i]) << 4 | nibble(hex[i + 1])));
-    return out;
-}
-
-inline std::string to_hex(const uint8_t *p, size_t n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
-
-inline std::string to_hex(const std::vector<uint8_t> &v) { return to_hex(v.data(), v.size()); }
 
 inline std::string shared_vector_path(const std::string &relative)
 {

@@ -1,7 +1,8 @@
-// Test helpers for the big-integer tests: an owning VLONG holder and hex conversions.
+// Test helpers for the big-integer tests: an owning VLONG holder and hex conversions of values.
 #pragma once
 
 #include "crypto/bigint/vlong.h"
+#include "tests/support/bytes.h"
 
 #include <gtest/gtest.h>
 
@@ -31,26 +32,6 @@ struct Vl {
     }
 };
 
-inline std::vector<uint8_t> hexBytes(const std::string &hex)
-{
-    std::string h = hex.size() % 2 ? "0" + hex : hex;
-    std::vector<uint8_t> out(h.size() / 2);
-    for (size_t i = 0; i < out.size(); ++i)
-        out[i] = uint8_t(std::stoul(h.substr(2 * i, 2), nullptr, 16));
-    return out;
-}
-
-inline std::string bytesHex(const uint8_t *p, size_t n)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += digits[p[i] >> 4];
-        s += digits[p[i] & 15];
-    }
-    return s;
-}
-
 // New value from hex digits; a leading '-' makes it negative.
 inline VLONG *vlHex(const std::string &hex)
 {
@@ -74,15 +55,4 @@ inline std::string hexOf(const VLONG *v)
     size_t nz = s.find_first_not_of('0');
     s = nz == std::string::npos ? "0" : s.substr(nz);
     return (v->negative && v->used ? "-" : "") + s;
-}
-
-// Checks the representation invariant: no zero top unit, no negative zero, used <= capacity.
-inline void expectNormalised(const VLONG *v)
-{
-    ASSERT_LE(v->used, v->capacity);
-    if (v->used) {
-        EXPECT_NE(0u, v->units[v->used - 1]);
-    } else {
-        EXPECT_EQ(0u, v->negative);
-    }
 }
