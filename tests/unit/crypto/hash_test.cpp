@@ -98,6 +98,7 @@ TEST(HashSuiteTable, RowsMatchTheAlgorithms)
 
 // Feeds the message through a suite in pieces of the given sizes (cycled) and compares with
 // the one-shot digest. The sizes sit on and around the block and length-field boundaries.
+// One context serves every case, so a state left over from the last message shows too.
 TEST(HashSuiteTable, SplitUpdatesEqualOneShot)
 {
     const std::vector<std::vector<uint32_t>> splits = {
@@ -108,6 +109,8 @@ TEST(HashSuiteTable, SplitUpdatesEqualOneShot)
     for (const IdInfo &info : IDS) {
         const HashSuite *suite = nullptr;
         ASSERT_EQ(HASH_getSuite(info.id, &suite), OK);
+        void *ctx = nullptr; // one context for every message: init must reset it after a final
+        ASSERT_EQ(suite->allocContext(&ctx), OK);
         for (uint32_t n : lengths) {
             auto msg = pattern(n);
             uint8_t expect[HASH_MAX_DIGEST_SIZE];
@@ -116,8 +119,6 @@ TEST(HashSuiteTable, SplitUpdatesEqualOneShot)
             ASSERT_EQ(HASH_computeDigest(n ? msg.data() : &dummy, n, expect, &expect_len, info.id),
                       OK);
             for (const auto &split : splits) {
-                void *ctx = nullptr;
-                ASSERT_EQ(suite->allocContext(&ctx), OK);
                 ASSERT_EQ(suite->init(ctx), OK);
                 uint32_t pos = 0;
                 for (size_t k = 0; pos < n || k == 0; ++k) {
@@ -129,32 +130,12 @@ TEST(HashSuiteTable, SplitUpdatesEqualOneShot)
                 }
                 uint8_t got[HASH_MAX_DIGEST_SIZE] = {};
                 ASSERT_EQ(suite->final(ctx, got), OK);
-                ASSERT_EQ(suite->freeContext(&ctx), OK);
-                EXPECT_EQ(ctx, nullptr);
                 EXPECT_EQ(bytesHex(got, info.digest_size), bytesHex(expect, expect_len))
                     << "id " << info.id << " length " << n << " first piece " << split[0];
             }
         }
-    }
-}
-
-// A context reinitialised after final gives the same digest again (nothing leaks over).
-TEST(HashSuiteTable, ContextIsReusableAfterInit)
-{
-    auto msg = pattern(300);
-    for (const IdInfo &info : IDS) {
-        const HashSuite *suite = nullptr;
-        ASSERT_EQ(HASH_getSuite(info.id, &suite), OK);
-        void *ctx = nullptr;
-        ASSERT_EQ(suite->allocContext(&ctx), OK);
-        uint8_t first[64] = {}, second[64] = {};
-        for (uint8_t *out : {first, second}) {
-            ASSERT_EQ(suite->init(ctx), OK);
-            ASSERT_EQ(suite->update(ctx, msg.data(), 300), OK);
-            ASSERT_EQ(suite->final(ctx, out), OK);
-        }
-        EXPECT_EQ(bytesHex(first, 64), bytesHex(second, 64)) << info.id;
         ASSERT_EQ(suite->freeContext(&ctx), OK);
+        EXPECT_EQ(ctx, nullptr);
     }
 }
 
@@ -181,30 +162,21 @@ TEST(HashContexts, NullArgumentsAreRejected)
     }
 }
 
-// The one-shots of the typed interfaces agree with the dispatcher and with each other.
-TEST(HashContexts, TypedOneShotsAgreeWithDispatcher)
+// The typed one-shots (which the dispatcher calls) check their own arguments.
+TEST(HashContexts, TypedOneShotsRejectNullArguments)
 {
-    using OneShot = MSTATUS (*)(const uint8_t *, uint32_t, uint8_t *);
-    const std::pair<uint32_t, OneShot> one_shots[] = {
-        {HASH_ID_MD5, MD5_completeDigest},       {HASH_ID_SHA1, SHA1_completeDigest},
-        {HASH_ID_SHA256, SHA256_completeDigest}, {HASH_ID_SHA224, SHA224_completeDigest},
-        {HASH_ID_SHA512, SHA512_completeDigest}, {HASH_ID_SHA384, SHA384_completeDigest},
-    };
-    auto msg = pattern(129);
-    for (const auto &[id, fn] : one_shots) {
-        uint8_t a[64] = {}, b[64] = {};
-        uint32_t len = 0;
-        ASSERT_EQ(fn(msg.data(), 129, a), OK);
-        ASSERT_EQ(HASH_computeDigest(msg.data(), 129, b, &len, id), OK);
-        EXPECT_EQ(bytesHex(a, len), bytesHex(b, len)) << id;
-        EXPECT_EQ(fn(nullptr, 0, a), ERR_NULL_POINTER) << id;
-        EXPECT_EQ(fn(msg.data(), 1, nullptr), ERR_NULL_POINTER) << id;
+    uint8_t data[1] = {0}, out[64];
+    for (auto fn : {MD5_completeDigest, SHA1_completeDigest, SHA256_completeDigest, SHA224_completeDigest,
+                    SHA512_completeDigest, SHA384_completeDigest}) {
+        EXPECT_EQ(fn(nullptr, 0, out), ERR_NULL_POINTER);
+        EXPECT_EQ(fn(data, 1, nullptr), ERR_NULL_POINTER);
     }
 }
 
-// The message length counters carry from the low into the high word instead of wrapping:
-// a wrapped counter would encode the wrong length in the final block of a >4 GiB message.
-TEST(HashContexts, LengthCountersCarryIntoTheHighWord)
+// MD5's bit counter carries from the low into the high word instead of wrapping: a wrapped
+// counter would encode the wrong length in the final block of a >512 MiB message. (The SHA
+// counters are checked through the length they encode, in sha_test.)
+TEST(HashContexts, Md5LengthCounterCarriesIntoTheHighWord)
 {
     uint8_t data[32] = {};
     MD5Ctx md5;
@@ -213,27 +185,6 @@ TEST(HashContexts, LengthCountersCarryIntoTheHighWord)
     ASSERT_EQ(MD5_updateDigest(&md5, data, 32), OK); // 256 bits
     EXPECT_EQ(md5.bitsHigh, 1u);
     EXPECT_EQ(md5.bitsLow, 0u);
-
-    SHA1Ctx sha1;
-    ASSERT_EQ(SHA1_initDigest(&sha1), OK);
-    sha1.bytesLow = 0xFFFFFFF0;
-    ASSERT_EQ(SHA1_updateDigest(&sha1, data, 32), OK);
-    EXPECT_EQ(sha1.bytesHigh, 1u);
-    EXPECT_EQ(sha1.bytesLow, 0x10u);
-
-    SHA256Ctx sha256;
-    ASSERT_EQ(SHA224_initDigest(&sha256), OK);
-    sha256.bytesLow = 0xFFFFFFF0;
-    ASSERT_EQ(SHA256_updateDigest(&sha256, data, 32), OK);
-    EXPECT_EQ(sha256.bytesHigh, 1u);
-    EXPECT_EQ(sha256.bytesLow, 0x10u);
-
-    SHA512Ctx sha512;
-    ASSERT_EQ(SHA384_initDigest(&sha512), OK);
-    sha512.bytesLow = 0xFFFFFFFFFFFFFFF0;
-    ASSERT_EQ(SHA512_updateDigest(&sha512, data, 32), OK);
-    EXPECT_EQ(sha512.bytesHigh, 1u);
-    EXPECT_EQ(sha512.bytesLow, 0x10u);
 }
 
 } // namespace

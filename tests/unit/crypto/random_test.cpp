@@ -1,5 +1,6 @@
-// The entropy pool, the platform locks and the random contexts: bit positions, stirring on
-// take, lock checks, the reseed every 384 bits, and seeding from a device file.
+// The entropy pool, the platform locks and the random contexts: lock checks, the reseed every
+// 384 bits, and seeding from a device file. The pool's bit positions and stirring are checked
+// against a model in random_oracle_test.
 #include "crypto/random/entropy.h"
 #include "crypto/init.h"
 #include "crypto/common/platform_hooks.h"
@@ -54,63 +55,6 @@ TEST(EntropyPool, InitialisingTwiceIsRefused)
     EXPECT_NE(p.pool.lock, nullptr);
     EXPECT_NE(p.pool.auxLock, nullptr);
     EXPECT_EQ(ENTROPY_initPool(&p.pool), ERR_WRONG_TYPE);
-}
-
-struct BitCase {
-    uint32_t bits_before; // zero bits fed first
-    uint32_t byte;        // byte of mix flipped by a following 1 bit
-    uint8_t mask;
-};
-
-// The position advances before the flip: the first bit lands on position 1, the 384th
-// wraps to position 0.
-TEST(EntropyPool, BitsFlipTheirPositionInTheMixingBlock)
-{
-    const BitCase cases[] = {
-        {0, 0, 0x02}, {6, 0, 0x80}, {7, 1, 0x01}, {382, 47, 0x80}, {383, 0, 0x01}, {384, 0, 0x02},
-    };
-    for (const BitCase &c : cases) {
-        LocalPool p;
-        for (uint32_t i = 0; i < c.bits_before; ++i)
-            ASSERT_EQ(ENTROPY_addBit(&p.pool, 0), OK);
-        uint8_t before[ENTROPY_MIX_SIZE];
-        std::memcpy(before, p.pool.mix, sizeof before);
-        for (uint8_t b : before)
-            ASSERT_EQ(b, 0) << "a zero bit changed the block";
-        ASSERT_EQ(ENTROPY_addBit(&p.pool, 0xFFFFFFFF), OK); // only bit 0 counts
-        for (uint32_t i = 0; i < ENTROPY_MIX_SIZE; ++i)
-            EXPECT_EQ(p.pool.mix[i], i == c.byte ? c.mask : 0) << "after " << c.bits_before << " byte " << i;
-        ASSERT_EQ(ENTROPY_addBit(&p.pool, 2), OK); // bit 0 clear: no flip
-        EXPECT_EQ(p.pool.mix[c.byte], c.mask);
-    }
-}
-
-TEST(EntropyPool, TwoTakesFromAFreshPoolDiffer)
-{
-    LocalPool p;
-    uint8_t first[48], second[48];
-    ASSERT_EQ(ENTROPY_takeBytes(&p.pool, first, 48), OK);
-    EXPECT_TRUE(p.pool.stirred);
-    EXPECT_EQ(p.pool.readPos, 48u);
-    for (uint8_t b : p.pool.out)
-        ASSERT_EQ(b, 0) << "delivered bytes must be cleared from the output buffer";
-    ASSERT_EQ(ENTROPY_takeBytes(&p.pool, second, 48), OK);
-    EXPECT_NE(bytesHex(first, 48), bytesHex(second, 48));
-    EXPECT_NE(bytesHex(first, 48), std::string(96, '0'));
-}
-
-// Takes of any size deliver the same stream as whole 48-byte takes.
-TEST(EntropyPool, TakesOfAnySizeFollowOneStream)
-{
-    LocalPool whole, pieces;
-    std::vector<uint8_t> expect(150), got(150);
-    ASSERT_EQ(ENTROPY_takeBytes(&whole.pool, expect.data(), 150), OK);
-    uint32_t at = 0;
-    for (uint32_t n : {1u, 47u, 0u, 48u, 5u, 49u}) {
-        ASSERT_EQ(ENTROPY_takeBytes(&pieces.pool, got.data() + at, n), OK);
-        at += n;
-    }
-    EXPECT_EQ(bytesHex(got.data(), at), bytesHex(expect.data(), at));
 }
 
 TEST(EntropyPool, HeldLockIsReported)
