@@ -91,6 +91,19 @@ struct BnCtx {
     ~BnCtx() { BN_CTX_free(ctx); }
 };
 
+// VLONG_divide, which works on magnitudes, against BN_div.
+void expectDivide(const VLONG *a, const VLONG *m, BN_CTX *ctx, const std::string &where)
+{
+    BnPtr A = toBn(a), M = toBn(m), q = newBn(), r = newBn();
+    BN_set_negative(A.get(), 0);
+    BN_set_negative(M.get(), 0);
+    BN_div(q.get(), r.get(), A.get(), M.get(), ctx);
+    Vl vq(newVlong()), vr(newVlong());
+    ASSERT_EQ(OK, VLONG_divide(vq, a, m, vr, nullptr));
+    EXPECT_SAME(vq, q.get()) << where;
+    EXPECT_SAME(vr, r.get()) << where;
+}
+
 TEST(VlongOracle, SignedAddAndSubtractMatchForEverySignAndSize)
 {
     Rng rng(1);
@@ -147,8 +160,7 @@ TEST(VlongOracle, MultiplyAndSquareMatchOnEveryPath)
             BnPtr A = toBn(a), B = toBn(b), prod = newBn(), sq = newBn();
             BN_mul(prod.get(), A.get(), B.get(), bc.ctx);
             BN_sqr(sq.get(), A.get(), bc.ctx);
-            Vl r(nullptr);
-            ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
+            Vl r(newVlong());
             ASSERT_EQ(OK, VLONG_multiply(r, a, b, VLONG_bitLength(a) + VLONG_bitLength(b)));
             EXPECT_SAME(r, prod.get()) << an << "x" << bn << " round " << round;
             ASSERT_EQ(OK, VLONG_square(r, a, 2 * VLONG_bitLength(a)));
@@ -221,15 +233,7 @@ TEST(VlongOracle, DivideModAndQuotientMatchWithSigns)
             EXPECT_SAME(vq, q.get()) << an << "/" << bn;
             ASSERT_EQ(OK, VLONG_mod(a, m, vr.out(), nullptr));
             EXPECT_SAME(vr, r.get()) << an << "%" << bn;
-            // VLONG_divide works on magnitudes.
-            Vl dq, dr;
-            ASSERT_EQ(OK, VLONG_allocVlong(dq.out(), nullptr));
-            ASSERT_EQ(OK, VLONG_allocVlong(dr.out(), nullptr));
-            ASSERT_EQ(OK, VLONG_divide(dq, a, m, dr, nullptr));
-            BN_set_negative(q.get(), 0);
-            BN_set_negative(r.get(), 0);
-            EXPECT_SAME(dq, q.get());
-            EXPECT_SAME(dr, r.get());
+            expectDivide(a, m, bc.ctx, std::to_string(an) + " units by " + std::to_string(bn));
         }
     }
 }
@@ -242,21 +246,12 @@ TEST(VlongOracle, DivisionWithEqualTopUnitsMatches)
     BnCtx bc;
     for (uint32_t n : {2u, 3u, 8u, 33u}) {
         for (int round = 0; round < 8; ++round) {
-            Vl a, m;
-            ASSERT_EQ(OK, VLONG_allocVlong(a.out(), nullptr));
-            ASSERT_EQ(OK, VLONG_allocVlong(m.out(), nullptr));
+            Vl a(newVlong()), m(newVlong());
             for (uint32_t i = 0; i < 2 * n + 1; ++i)
                 VLONG_setUnit(a, i, (rng.unit() % 4 == 0 && round) ? rng.unit() : 0xFFFFFFFFu);
             for (uint32_t i = 0; i < n; ++i)
                 VLONG_setUnit(m, i, i + 1 == n ? 0xFFFFFFFFu - uint32_t(round % 2) : (round > 3 ? rng.unit() : 0u));
-            BnPtr A = toBn(a), M = toBn(m), q = newBn(), r = newBn();
-            BN_div(q.get(), r.get(), A.get(), M.get(), bc.ctx);
-            Vl vq, vr;
-            ASSERT_EQ(OK, VLONG_allocVlong(vq.out(), nullptr));
-            ASSERT_EQ(OK, VLONG_allocVlong(vr.out(), nullptr));
-            ASSERT_EQ(OK, VLONG_divide(vq, a, m, vr, nullptr));
-            EXPECT_SAME(vq, q.get()) << n << " units, round " << round;
-            EXPECT_SAME(vr, r.get()) << n << " units, round " << round;
+            expectDivide(a, m, bc.ctx, std::to_string(n) + " units, round " + std::to_string(round));
         }
     }
 }
@@ -282,15 +277,7 @@ TEST(VlongOracle, DivisionAddBackStepGivesTheRightQuotient)
         u.push_back(0);
         totalAddBacks += units_divide(q.data(), u.data(), mm, v.data(), n);
         EXPECT_EQ(std::vector<uint32_t>(m->units, m->units + n), v) << "divisor must be restored";
-
-        BnPtr A = toBn(a), M = toBn(m), bq = newBn(), br = newBn();
-        BN_div(bq.get(), br.get(), A.get(), M.get(), bc.ctx);
-        Vl vq, vr;
-        ASSERT_EQ(OK, VLONG_allocVlong(vq.out(), nullptr));
-        ASSERT_EQ(OK, VLONG_allocVlong(vr.out(), nullptr));
-        ASSERT_EQ(OK, VLONG_divide(vq, a, m, vr, nullptr));
-        EXPECT_SAME(vq, bq.get()) << c.dividend;
-        EXPECT_SAME(vr, br.get()) << c.dividend;
+        expectDivide(a, m, bc.ctx, c.dividend);
     }
     EXPECT_GE(totalAddBacks, 1u);
 }
@@ -339,87 +326,47 @@ TEST(VlongOracle, GcdAndInverseMatchAndMissingInverseIsRefused)
     }
 }
 
-TEST(VlongOracle, BarrettMultiplyMatchesForReducedAndOversizedOperands)
+// Moduli with and without the top bit set: mu = b^k + mu', whose top row is added rather than
+// multiplied, or the plain product. Operands n - 1 (every carry live), below n, one above n
+// and both far above it (reduced by division first); squaring in place; and a far too small
+// mu (1, so q3 is 0 and r far above n), whose correction must fall back to division instead
+// of running for up to b rounds.
+TEST(VlongOracle, BarrettMultiplyMatchesForEveryShapeOfModulusAndOperand)
 {
     Rng rng(5);
     BnCtx bc;
-    for (uint32_t k : {1u, 2u, 8u, 33u, 64u, 128u}) {
-        Vl n(rng.value(k)), mu;
-        ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
-        BnPtr N = toBn(n);
-        for (int round = 0; round < 14; ++round) {
-            // rounds 0-11: operands below n; 12: one above n; 13: both far above n
-            uint32_t au = round < 12 ? k : (round == 12 ? k + 1 : 2 * k + 3);
-            uint32_t bu = round < 13 ? k : 2 * k;
-            Vl a(rng.value(au)), b(rng.value(bu));
-            if (round < 12) {
-                ASSERT_EQ(OK, vlong_reduce(a, n, nullptr));
-                ASSERT_EQ(OK, vlong_reduce(b, n, nullptr));
-            }
-            BnPtr A = toBn(a), B = toBn(b), want = newBn(), sq = newBn();
-            BN_mod_mul(want.get(), A.get(), B.get(), N.get(), bc.ctx);
-            BN_mod_mul(sq.get(), A.get(), A.get(), N.get(), bc.ctx);
-            Vl r;
-            ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
-            ASSERT_EQ(OK, VLONG_barrettMultiply(r, a, b, n, mu, nullptr));
-            EXPECT_SAME(r, want.get()) << k << " units, round " << round;
-            // In place, squaring through the same record.
-            ASSERT_EQ(OK, VLONG_barrettMultiply(a, a, a, n, mu, nullptr));
-            EXPECT_SAME(a, sq.get()) << k << " units squared, round " << round;
-        }
-    }
-}
-
-TEST(VlongOracle, BarrettMultiplyMatchesWithAndWithoutTheTopBitOfN)
-{
-    // A modulus with its top bit set has mu = b^k + mu', whose top row is added rather than
-    // multiplied; one without it takes the plain product. Both must agree with the oracle,
-    // including the largest operands (n - 1) where every carry is live.
-    Rng rng(10);
-    BnCtx bc;
-    for (uint32_t k : {1u, 2u, 9u, 64u, 128u}) {
+    for (uint32_t k : {1u, 2u, 8u, 9u, 33u, 64u, 128u}) {
         for (int top = 0; top < 2; ++top) {
-            Vl n(rng.value(k)), mu;
+            Vl n(rng.value(k)), mu, one(vlHex("1"));
             uint32_t t = VLONG_getUnit(n, k - 1);
             ASSERT_EQ(OK, VLONG_setUnit(n, k - 1, top ? (t | 0x80000000u) : ((t >> 1) | 1u)));
             ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
             EXPECT_EQ(top == 1, VLONG_getUnit(mu, k) == 1) << "top unit of mu";
             BnPtr N = toBn(n);
-            for (int round = 0; round < 6; ++round) {
-                Vl a(rng.value(k)), b(rng.value(k)), r;
+            for (int round = 0; round < 10; ++round) {
+                // 0: (n - 1)^2; 1-6: below n; 7: one operand above n; 8: both far above; 9: mu = 1
+                Vl a(rng.value(round == 7 ? k + 1 : round == 8 ? 2 * k + 3 : k)), b(rng.value(round == 8 ? 2 * k : k));
                 if (round == 0) {
                     ASSERT_EQ(OK, VLONG_makeCopy(n, a.out(), nullptr));
                     ASSERT_EQ(OK, VLONG_decrement(a));
                     ASSERT_EQ(OK, VLONG_makeCopy(a, b.out(), nullptr));
                 }
-                ASSERT_EQ(OK, vlong_reduce(a, n, nullptr));
-                ASSERT_EQ(OK, vlong_reduce(b, n, nullptr));
-                BnPtr A = toBn(a), B = toBn(b), want = newBn();
+                if (round < 7 || round == 9) {
+                    ASSERT_EQ(OK, vlong_reduce(a, n, nullptr));
+                    ASSERT_EQ(OK, vlong_reduce(b, n, nullptr));
+                }
+                const std::string where = std::to_string(k) + " units, top bit " + std::to_string(top) + ", round " +
+                                          std::to_string(round);
+                BnPtr A = toBn(a), B = toBn(b), want = newBn(), sq = newBn();
                 BN_mod_mul(want.get(), A.get(), B.get(), N.get(), bc.ctx);
-                ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
-                ASSERT_EQ(OK, VLONG_barrettMultiply(r, a, b, n, mu, nullptr));
-                EXPECT_SAME(r, want.get()) << k << " units, top bit " << top << ", round " << round;
+                BN_mod_mul(sq.get(), A.get(), A.get(), N.get(), bc.ctx);
+                Vl r(newVlong());
+                ASSERT_EQ(OK, VLONG_barrettMultiply(r, a, b, n, round == 9 ? one : mu, nullptr));
+                EXPECT_SAME(r, want.get()) << where;
+                ASSERT_EQ(OK, VLONG_barrettMultiply(a, a, a, n, mu, nullptr)); // in place, through one record
+                EXPECT_SAME(a, sq.get()) << where << ", squared";
             }
         }
-    }
-}
-
-TEST(VlongOracle, BarrettMultiplyWithAFarTooSmallMuStillEnds)
-{
-    // mu = 1 leaves q3 at zero, so r is far above n: the correction must not run for up to
-    // b rounds but fall back to division, which gives the right remainder.
-    Rng rng(9);
-    BnCtx bc;
-    for (uint32_t k : {2u, 8u, 64u}) {
-        Vl n(rng.value(k)), one, a(rng.value(k)), b(rng.value(k)), r;
-        ASSERT_EQ(OK, vlong_reduce(a, n, nullptr));
-        ASSERT_EQ(OK, vlong_reduce(b, n, nullptr));
-        ASSERT_EQ(OK, VLONG_vlongFromUnsigned(1, one.out(), nullptr));
-        ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
-        BnPtr A = toBn(a), B = toBn(b), N = toBn(n), want = newBn();
-        BN_mod_mul(want.get(), A.get(), B.get(), N.get(), bc.ctx);
-        ASSERT_EQ(OK, VLONG_barrettMultiply(r, a, b, n, one, nullptr));
-        EXPECT_SAME(r, want.get()) << k << " units";
     }
 }
 
@@ -500,8 +447,7 @@ TEST(VlongOracle, ModexpMatchesOnBothPathsAndEveryWindowWidth)
     }
     // The Montgomery window method itself, for exponents of every width class.
     for (uint32_t bits : {1u, 2u, 23u, 24u, 79u, 80u, 239u, 240u, 671u, 672u, 1000u}) {
-        Vl n(rng.value(9, true)), x(rng.value(9)), e;
-        ASSERT_EQ(OK, VLONG_allocVlong(e.out(), nullptr));
+        Vl n(rng.value(9, true)), x(rng.value(9)), e(newVlong());
         for (uint32_t i = 0; i + 1 < bits; ++i)
             if (rng.unit() & 1)
                 VLONG_setBit(e, i);
@@ -514,10 +460,11 @@ TEST(VlongOracle, ModexpMatchesOnBothPathsAndEveryWindowWidth)
     }
 }
 
-TEST(VlongOracle, ModexpWithAGivenMuAgreesWithModexp)
+TEST(VlongOracle, ModexpWithAGivenMuMatches)
 {
-    // The entry with a caller-computed mu must give exactly what VLONG_modexp gives, for RSA
-    // sizes and small moduli, odd and even, with bases below, at and above n.
+    // The entry with a caller-computed mu (the RSA public operation), for RSA sizes and small
+    // moduli, odd and even, with bases below, at and above n, and exponents that VLONG_modexp
+    // would take to the Montgomery path.
     Rng rng(8);
     BnCtx bc;
     for (uint32_t k : {1u, 2u, 33u, 64u, 128u}) {
@@ -530,22 +477,18 @@ TEST(VlongOracle, ModexpWithAGivenMuAgreesWithModexp)
             if (round == 4) {
                 ASSERT_EQ(OK, VLONG_makeCopy(n, x.out(), nullptr)); // x = n gives 0
             }
-            Vl want, got;
+            Vl got;
             VLONG *queue = nullptr;
-            ASSERT_EQ(OK, VLONG_modexp(x, e, n, want.out(), nullptr));
             ASSERT_EQ(OK, VLONG_modexpBarrett(x, e, n, mu, got.out(), &queue));
-            BnPtr X = toBn(x), E = toBn(e), N = toBn(n), bnWant = newBn();
-            BN_mod_exp(bnWant.get(), X.get(), E.get(), N.get(), bc.ctx);
-            EXPECT_SAME(got, bnWant.get()) << k << " units, round " << round;
-            EXPECT_EQ(0, VLONG_compareSigned(want, got));
+            BnPtr X = toBn(x), E = toBn(e), N = toBn(n), want = newBn();
+            BN_mod_exp(want.get(), X.get(), E.get(), N.get(), bc.ctx);
+            EXPECT_SAME(got, want.get()) << k << " units, round " << round;
             VLONG_freeVlongQueue(&queue);
         }
     }
     // Trivial cases and arguments as VLONG_modexp has them.
-    Vl n(rng.value(4, true)), mu, zero, one, x(rng.value(3));
+    Vl n(rng.value(4, true)), mu, zero(newVlong()), one(vlHex("1")), x(rng.value(3));
     ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
-    ASSERT_EQ(OK, VLONG_allocVlong(zero.out(), nullptr));
-    ASSERT_EQ(OK, VLONG_vlongFromUnsigned(1, one.out(), nullptr));
     Vl r1, r2;
     ASSERT_EQ(OK, VLONG_modexpBarrett(zero, one, n, mu, r1.out(), nullptr));
     EXPECT_TRUE(VLONG_isZero(r1));

@@ -129,8 +129,7 @@ TEST(Vlong, ShortBufferIsRefusedAndLeftUntouched)
 
 TEST(Vlong, UnitLimitIsEnforcedAt8192Units)
 {
-    Vl v;
-    ASSERT_EQ(OK, VLONG_allocVlong(v.out(), nullptr));
+    Vl v(newVlong());
     EXPECT_EQ(OK, VLONG_setUnit(v, VLONG_MAX_UNITS - 1, 1));
     EXPECT_EQ(ERR_BAD_LENGTH, VLONG_setUnit(v, VLONG_MAX_UNITS, 1));
     EXPECT_EQ(ERR_BAD_LENGTH, VLONG_setBit(v, 32 * VLONG_MAX_UNITS));
@@ -146,8 +145,7 @@ TEST(Vlong, UnitLimitIsEnforcedAt8192Units)
     big[3] = 0;
     EXPECT_EQ(OK, VLONG_vlongFromByteString(big.data(), int32_t(big.size()), w.out(), nullptr));
     // A product too long for the limit.
-    Vl r;
-    ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
+    Vl r(newVlong());
     EXPECT_EQ(ERR_BAD_LENGTH, VLONG_multiply(r, v, v, 2 * VLONG_bitLength(v) - 0));
 }
 
@@ -209,15 +207,13 @@ TEST(Vlong, ComparisonsFollowSignAndMagnitude)
 TEST(Vlong, KnownProductsThroughKernelAndKaratsuba)
 {
     for (const ProductCase &c : kProducts) {
-        Vl a(vlHex(c.a)), b(vlHex(c.b)), r;
-        ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
+        Vl a(vlHex(c.a)), b(vlHex(c.b)), r(newVlong());
         ASSERT_EQ(OK, VLONG_multiply(r, a, b, VLONG_bitLength(a) + VLONG_bitLength(b)));
         EXPECT_EQ(c.product, hexOf(r));
         // The result may be one of the operands.
         ASSERT_EQ(OK, VLONG_multiply(a, a, b, VLONG_bitLength(a) + VLONG_bitLength(b)));
         EXPECT_EQ(c.product, hexOf(a));
-        Vl sq;
-        ASSERT_EQ(OK, VLONG_allocVlong(sq.out(), nullptr));
+        Vl sq(newVlong());
         ASSERT_EQ(OK, VLONG_square(sq, b, 2 * VLONG_bitLength(b)));
         ASSERT_EQ(OK, VLONG_square(b, b, 2 * VLONG_bitLength(b)));
         EXPECT_EQ(hexOf(sq), hexOf(b)) << "square in place";
@@ -226,9 +222,7 @@ TEST(Vlong, KnownProductsThroughKernelAndKaratsuba)
 
 TEST(Vlong, KnownDivision)
 {
-    Vl a(vlHex(kDivision.dividend)), m(vlHex(kDivision.divisor)), q, r;
-    ASSERT_EQ(OK, VLONG_allocVlong(q.out(), nullptr));
-    ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
+    Vl a(vlHex(kDivision.dividend)), m(vlHex(kDivision.divisor)), q(newVlong()), r(newVlong());
     ASSERT_EQ(OK, VLONG_divide(q, a, m, r, nullptr));
     EXPECT_EQ(kDivision.quotient, hexOf(q));
     EXPECT_EQ(kDivision.remainder, hexOf(r));
@@ -447,16 +441,13 @@ TEST(Vlong, ReductionsOfMultiplesOfNGiveZero)
     uint32_t seed = 7;
     for (const Shape &s : shapes) {
         for (int round = 0; round < 4; ++round) {
-            Vl p, q, n, mu, r, nMinus1, one(vlHex("1")), three(vlHex("3")), threeP;
+            Vl p, q, n(newVlong()), mu, r(newVlong()), nMinus1, one(vlHex("1")), three(vlHex("3")), threeP(newVlong());
             makeFactors(s.pUnits, s.qUnits, s.top, seed++, p, q);
-            ASSERT_EQ(OK, VLONG_allocVlong(n.out(), nullptr));
             ASSERT_EQ(OK, VLONG_multiply(n, p, q, VLONG_bitLength(p) + VLONG_bitLength(q)));
-            ASSERT_EQ(OK, VLONG_allocVlong(threeP.out(), nullptr));
             ASSERT_EQ(OK, VLONG_multiply(threeP, p, three, VLONG_bitLength(p) + 2));
             ASSERT_EQ(OK, VLONG_makeCopy(n, nMinus1.out(), nullptr));
             ASSERT_EQ(OK, VLONG_decrement(nMinus1));
             ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
-            ASSERT_EQ(OK, VLONG_allocVlong(r.out(), nullptr));
             const std::string where = "units " + std::to_string(n->used) + " round " + std::to_string(round);
 
             const std::pair<VLONG *, VLONG *> multiples[] = {{p, q}, {q, p}, {n, one}, {threeP, q}};

@@ -32,6 +32,14 @@ struct Vl {
     }
 };
 
+// New value 0, with room to take results.
+inline VLONG *newVlong()
+{
+    VLONG *v = nullptr;
+    EXPECT_EQ(OK, VLONG_allocVlong(&v, nullptr));
+    return v;
+}
+
 // New value from hex digits; a leading '-' makes it negative.
 inline VLONG *vlHex(const std::string &hex)
 {
