@@ -1,15 +1,12 @@
 // I2C board access on the simulated board: what goes on the buses, the messages of each
-// failing step, and the board bytes that start-up and the installer rely on.
+// failing step, and the board bytes that start-up and the installer rely on. (Which register
+// holds which byte shows in the start-up test and the board scenarios.)
 #include "board/i2c.h"
 
-#include "platform/device_io.h"
 #include "platform/sim/sim_board.h"
 #include "tests/support/sim_fixture.h"
 
-#include <cerrno>
 #include <cstdio>
-#include <sys/ioctl.h>
-#include <linux/i2c-dev.h>
 
 namespace {
 
@@ -38,22 +35,21 @@ TEST_F(I2cTest, OpensBothBusesAndCloseLeavesZeroEntries)
     EXPECT_EQ(0, g_i2c_fd[0]);
 }
 
-TEST_F(I2cTest, MissingBusOneIsNamedAndBusZeroStaysUsable)
+// A missing bus is named; bus 0 stays usable without bus 1, and without bus 0 bus 1 is not
+// opened at all.
+TEST_F(I2cTest, MissingBusIsNamed)
 {
-    std::remove((dir_ + "/i2c-1.expander").c_str());
-    StdoutCapture out;
-    EXPECT_EQ(-1, i2c_open_buses());
-    EXPECT_EQ("ERROR: driver /dev/i2c-1 couldn't be opened\n", out.take());
-    ASSERT_EQ(0, sim_eeprom_set(dir_.c_str(), 0x100, 2));
-    EXPECT_EQ(2, board_get_boot_slot());
-}
-
-TEST_F(I2cTest, MissingBusZeroStopsBeforeBusOne)
-{
-    std::remove((dir_ + "/i2c-0.eeprom").c_str());
-    StdoutCapture out;
-    EXPECT_EQ(-1, i2c_open_buses());
-    EXPECT_EQ("ERROR: driver /dev/i2c-0 couldn't be opened\n", out.take());
+    for (int bus : {1, 0}) {
+        std::remove((dir_ + (bus ? "/i2c-1.expander" : "/i2c-0.eeprom")).c_str());
+        StdoutCapture out;
+        EXPECT_EQ(-1, i2c_open_buses());
+        EXPECT_EQ("ERROR: driver /dev/i2c-" + std::to_string(bus) + " couldn't be opened\n", out.take());
+        if (bus == 1) {
+            ASSERT_EQ(0, sim_eeprom_set(dir_.c_str(), 0x100, 2));
+            EXPECT_EQ(2, board_get_boot_slot());
+            i2c_close_buses();
+        }
+    }
     EXPECT_EQ(0, g_i2c_fd[1]);
 }
 
@@ -132,21 +128,6 @@ TEST_F(I2cTest, BoardReadsYieldZeroWhenTheStoreDoesNotAnswer)
     out.take();
 }
 
-TEST_F(I2cTest, BoardReadsReturnTheStoredBytes)
-{
-    const struct {
-        uint16_t reg;
-        uint8_t value;
-    } cases[] = {{0x100, 2}, {0x100, 7}, {0x100, 0}, {0x13B, 213}, {0x13B, 0xD4}};
-    open_board();
-    for (const auto &c : cases) {
-        ASSERT_EQ(0, sim_eeprom_set(dir_.c_str(), c.reg, c.value));
-        int got = c.reg == 0x100 ? board_get_boot_slot() : board_get_usb_status();
-        EXPECT_EQ(c.value, got) << "register 0x" << std::hex << c.reg;
-    }
-    EXPECT_EQ(213, BOARD_USB_PRESENT);
-}
-
 TEST_F(I2cTest, BootedImageWriteFollowsPreWriteStepAndWaits)
 {
     open_board();
@@ -192,18 +173,6 @@ TEST_F(I2cTest, PreWriteStepClearsOnlyBitThree)
     }
 }
 
-TEST_F(I2cTest, BootSlotTwoIsWrittenToRegister100AndPersists)
-{
-    open_board();
-    EXPECT_EQ(3, board_set_boot_slot(2));
-    EXPECT_EQ("i2c-0 write 0x54 01 00 02", sim_event_text(sim_events().at(4)));
-    i2c_close_buses();
-    // A power cycle: the store keeps its contents, the device pointers start afresh.
-    reselect();
-    open_board();
-    EXPECT_EQ(2, board_get_boot_slot());
-}
-
 TEST_F(I2cTest, FailedStoreWriteIsReportedAfterTheDelay)
 {
     open_board();
@@ -227,19 +196,6 @@ TEST_F(I2cTest, StoreWriteWithBusZeroClosedFailsAtSelection)
     EXPECT_EQ("I2C error when setting bus 0: 9\n", out.take());
     for (const SimEvent &e : sim_events())
         EXPECT_NE(SimOp::Sleep, e.op);
-}
-
-TEST_F(I2cTest, SmbusByteTransfersReachTheSelectedExpander)
-{
-    open_board();
-    int fd = g_i2c_fd[1];
-    // Nothing selected yet: address 0 does not answer, the read reports -1.
-    EXPECT_EQ(-1, i2c_smbus_read_byte(fd, 0x06));
-    EXPECT_EQ(ENXIO, sim_events().back().error);
-    ASSERT_EQ(0, device_io().ioctl(fd, I2C_SLAVE, reinterpret_cast<void *>(uintptr_t{0x20})));
-    EXPECT_EQ(0, i2c_smbus_write_byte(fd, 0x06, 0x3C));
-    EXPECT_EQ(0x3C, i2c_smbus_read_byte(fd, 0x06));
-    EXPECT_EQ(0xFF, i2c_smbus_read_byte(fd, 0x07));
 }
 
 } // namespace

@@ -73,18 +73,6 @@ TEST_F(MtdTest, GeometryIsDerivedFromTheDevice)
     }
 }
 
-TEST_F(MtdTest, PartitionsOpenInTableOrderWithTheirModes)
-{
-    const char *expected[] = {"/dev/mtd-uboot", "/dev/mtd-ubootenv", "/dev/mtd-devicetree",
-                              "/dev/mtd-kernel", "/dev/mtd-rfs", "/dev/mtd-rescue"};
-    for (int i = 0; i < MTD_PARTITION_COUNT; ++i) {
-        EXPECT_STREQ(expected[i], mtd_partition_path(i));
-        EXPECT_GE(g_mtd_fd[i], 0);
-    }
-    EXPECT_EQ(nullptr, mtd_partition_path(MTD_PARTITION_COUNT));
-    EXPECT_EQ(nullptr, mtd_partition_path(-1));
-}
-
 TEST_F(MtdTest, ReadAtFillsExactlyTheRange)
 {
     Bytes uboot = test_pattern(0x400, 9);

@@ -1,17 +1,16 @@
 // The simulated board as a test instrument: its devices must behave as the board's do
 // (EEPROM pointer, NOR flash programming, erase rules, driver limits), its faults must fire
-// exactly when configured, and its log must show what happened.
+// exactly when configured. (Its device log is read by the power-cut board test; its
+// refusals of paths and files it does not have show in the board and boot tests.)
 #include "platform/device_io.h"
 #include "platform/sim/sim_board.h"
 #include "tests/support/sim_fixture.h"
 
 #include <cerrno>
 #include <fcntl.h>
-#include <fstream>
 #include <sys/ioctl.h>
 #include <linux/i2c-dev.h>
 #include <mtd/mtd-user.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -44,22 +43,8 @@ protected:
     std::vector<int> fds_;
 };
 
-off_t file_size(const std::string &path)
+TEST_F(SimDevicesTest, NewBoardHasTheBoardsPartitionsErased)
 {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
-}
-
-TEST_F(SimDevicesTest, NewBoardIsErasedAndCostsNoFlashSpace)
-{
-    std::ofstream(dir_ + "/events.log") << "kept\n";
-    ASSERT_EQ(0, sim_board_create(dir_.c_str()));
-    std::ifstream events(dir_ + "/events.log");
-    std::string line;
-    std::getline(events, line);
-    EXPECT_EQ("kept", line);
-    EXPECT_EQ(0x10000, file_size(dir_ + "/i2c-0.eeprom"));
-    EXPECT_EQ(0x100, file_size(dir_ + "/i2c-1.expander"));
 
     const struct {
         const char *name;
@@ -67,7 +52,6 @@ TEST_F(SimDevicesTest, NewBoardIsErasedAndCostsNoFlashSpace)
     } partitions[] = {{"uboot", 0x80000},  {"ubootenv", 0x20000}, {"devicetree", 0x40000},
                       {"kernel", 0x300000}, {"rfs", 0xF00000},     {"rescue", 0xA00000}};
     for (const auto &p : partitions) {
-        EXPECT_EQ(0, file_size(partition_file(p.name))) << p.name;
         int fd = open_device((std::string("/dev/mtd-") + p.name).c_str());
         ASSERT_GE(fd, 0) << p.name;
         mtd_info_user info{};
@@ -77,19 +61,6 @@ TEST_F(SimDevicesTest, NewBoardIsErasedAndCostsNoFlashSpace)
     }
     Bytes env = read_partition("ubootenv");
     EXPECT_EQ(Bytes(0x20000, 0xFF), env);
-}
-
-TEST_F(SimDevicesTest, OnlyBoardDevicePathsOpen)
-{
-    for (const char *path : {"/dev/mtd-user", "/dev/i2c-2", "/dev/mtd-", "/etc/passwd", ""}) {
-        errno = 0;
-        EXPECT_EQ(-1, open_device(path)) << path;
-        EXPECT_EQ(ENOENT, errno) << path;
-    }
-    std::remove(partition_file("rfs").c_str());
-    EXPECT_EQ(-1, open_device("/dev/mtd-rfs"));
-    EXPECT_EQ(-1, device_io().close(12345));
-    EXPECT_EQ(EBADF, errno);
 }
 
 TEST_F(SimDevicesTest, EraseTakesOnlyWholeAlignedBlocksInside)
@@ -224,36 +195,6 @@ TEST_F(SimDevicesTest, EepromPointerAndContentsBehaveAsTheChip)
     EXPECT_EQ(-1, device_io().read(fd, got, 1));
     EXPECT_EQ(ENXIO, errno) << "no acknowledge from an empty address";
     EXPECT_EQ(-1, device_io().ioctl(fd, I2C_SLAVE, reinterpret_cast<void *>(uintptr_t{0x80})));
-}
-
-TEST_F(SimDevicesTest, LogLinesGoToDevicesLog)
-{
-    int fd = open_device("/dev/mtd-kernel");
-    ASSERT_EQ(0, erase(fd, 0x20000, 0x20000));
-    device_io().usleep(250);
-    errno = 0;
-    erase(fd, 1, 1);
-    std::ifstream log(dir_ + "/devices.log");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(log, line);)
-        lines.push_back(line);
-    EXPECT_EQ((std::vector<std::string>{"mtd-kernel erase 0x20000+0x20000", "sleep 250us",
-                                        "mtd-kernel erase 0x1+0x1 error 22"}),
-              lines);
-    ASSERT_EQ(3u, sim_events().size());
-    EXPECT_EQ(250u, sim_events()[1].length);
-}
-
-// Writing a raw file into a partition (the round trip is the board tests' flash case):
-// unknown partitions and files larger than the partition are refused.
-TEST_F(SimDevicesTest, RawPartitionFileThatCannotFitIsRefused)
-{
-    std::string image = dir_ + "/image.bin";
-    std::ofstream(image, std::ios::binary) << std::string(1000, 'x');
-    EXPECT_EQ(-1, sim_flash_write_file(dir_.c_str(), "user", image.c_str()));
-    EXPECT_EQ(0, sim_flash_write_file(dir_.c_str(), "uboot", image.c_str()));
-    add_conf("mtd uboot 0x200 0x200");
-    EXPECT_EQ(-1, sim_flash_write_file(dir_.c_str(), "uboot", image.c_str()));
 }
 
 } // namespace
