@@ -5,6 +5,7 @@
 #include "boot/image_boot.h"
 #include "image/builder.h"
 #include "image/bytes.h"
+#include "tests/support/image_parts.h"
 
 #include <gtest/gtest.h>
 
@@ -17,48 +18,17 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 Bytes component(uint32_t type, uint32_t format, size_t payload_size, uint32_t header_len = 0)
 {
-    ComponentPlan plan;
-    plan.type = type;
-    plan.format = format;
-    plan.header_len = header_len;
+    ComponentPlan p = plan(type, 0, format, header_len);
     if (format == 3)
-        plan.records.push_back({IMAGE_RECORD_SIGNATURE, Bytes(10, 0x5A)});
+        p.records.push_back({IMAGE_RECORD_SIGNATURE, Bytes(10, 0x5A)});
     Bytes payload(payload_size);
     for (size_t i = 0; i < payload_size; ++i)
         payload[i] = static_cast<uint8_t>(i * 7);
-    Bytes bytes = image_build_component(plan, payload);
+    Bytes bytes = image_build_component(p, payload);
     EXPECT_FALSE(bytes.empty());
     return bytes;
-}
-
-// A raw 24-byte header whose fields are set by hand, for layouts the builder refuses.
-Bytes raw_header(uint32_t len, uint32_t magic, uint16_t format2_header_len = 0)
-{
-    Bytes b(24, 0);
-    store_be32(&b[4], len);
-    store_be32(&b[8], magic);
-    store_be16(&b[18], format2_header_len);
-    return b;
-}
-
-Bytes raw_format3_header(uint32_t len, uint32_t magic, uint16_t header_len)
-{
-    Bytes b = raw_header(len, magic);
-    store_be32(&b[16], IMAGE_HDR3_TAG);
-    store_be16(&b[22], header_len);
-    return b;
-}
-
-Bytes join(std::initializer_list<Bytes> parts)
-{
-    Bytes all;
-    for (const Bytes &p : parts)
-        all.insert(all.end(), p.begin(), p.end());
-    return all;
 }
 
 struct FileCloser {
@@ -113,7 +83,7 @@ TEST(FindBootComponent, StopsAtTheFirstApplicationOrDiagnosticsComponent)
     } cases[] = {
         {"application alone", {}, component(APPLICATION, 1, 100), {}, APPLICATION, 1, 16, 100},
         {"kernel then application", kernel, component(APPLICATION, 1, 50), {}, APPLICATION, 1, 16, 50},
-        {"unknown type is skipped by its size", join({kernel, unknown}), component(DIAGS, 1, 30),
+        {"unknown type is skipped by its size", cat({kernel, unknown}), component(DIAGS, 1, 30),
          component(APPLICATION, 1, 5), DIAGS, 1, 16, 30},
         {"format-2 component skipped by H + len", rfs2, component(APPLICATION, 2, 64, 40), {},
          APPLICATION, 2, 40, 64},
@@ -124,11 +94,11 @@ TEST(FindBootComponent, StopsAtTheFirstApplicationOrDiagnosticsComponent)
         {"short trailing bytes after the target", {}, component(APPLICATION, 1, 9), Bytes(10, 0xEE),
          APPLICATION, 1, 16, 9},
         // A component that is only passed over is stepped over by T; its H is never used.
-        {"format-2 rfs whose H is below 20", join({raw_header(30, RFS | IMAGE_FORMAT2_FLAG, 12), Bytes(18, 0)}),
+        {"format-2 rfs whose H is below 20", cat({raw_header(30, RFS | IMAGE_FORMAT2_FLAG, 0, 12), Bytes(18, 0)}),
          component(DIAGS, 1, 12), {}, DIAGS, 1, 16, 12},
     };
     for (const Case &c : cases) {
-        Found r = search(join({c.before, c.target, c.after}));
+        Found r = search(cat({c.before, c.target, c.after}));
         ASSERT_EQ(1, r.result) << c.name;
         EXPECT_EQ(c.type, r.magic) << c.name;
         EXPECT_EQ(c.format, r.format) << c.name;
@@ -161,13 +131,13 @@ TEST(FindBootComponent, EndsTheWalkOnFilesWithoutUsableComponent)
     } cases[] = {
         {"empty file", {}, 0},
         {"shorter than one header", Bytes(23, 0), 0},
-        {"only non-bootable components", join({component(UBOOT, 1, 10), component(RFS, 3, 10)}), RFS},
-        {"non-bootable then fewer than 24 bytes", join({component(KERNEL, 1, 10), Bytes(23, 1)}), KERNEL},
-        {"zero-size format-2 component before an application", join({raw_header(0, KERNEL | IMAGE_FORMAT2_FLAG), app}),
+        {"only non-bootable components", cat({component(UBOOT, 1, 10), component(RFS, 3, 10)}), RFS},
+        {"non-bootable then fewer than 24 bytes", cat({component(KERNEL, 1, 10), Bytes(23, 1)}), KERNEL},
+        {"zero-size format-2 component before an application", cat({raw_header(0, KERNEL | IMAGE_FORMAT2_FLAG), app}),
          KERNEL},
-        {"format-1 length wrapping the total to zero", join({raw_header(0xFFFFFFF0u, UBOOT), app}), UBOOT},
-        {"format-1 length wrapping the total below 16", join({raw_header(0xFFFFFFFFu, DFT), app}), DFT},
-        {"component running past the end hides the next", join({raw_header(1000, KERNEL), app}), KERNEL},
+        {"format-1 length wrapping the total to zero", cat({raw_header(0xFFFFFFF0u, UBOOT), app}), UBOOT},
+        {"format-1 length wrapping the total below 16", cat({raw_header(0xFFFFFFFFu, DFT), app}), DFT},
+        {"component running past the end hides the next", cat({raw_header(1000, KERNEL), app}), KERNEL},
     };
     for (const Case &c : cases) {
         Found r = search(c.file);
@@ -188,16 +158,17 @@ TEST(WriteBootPayload, WritesAnIntactComponentAndRefusesTheRestAsCrcFailures)
         Bytes file;
         boot_payload_status status;
     } cases[] = {
-        {"kernel, then the application", join({component(KERNEL, 2, 50, 24), app}), BOOT_PAYLOAD_WRITTEN},
+        {"kernel, then the application", cat({component(KERNEL, 2, 50, 24), app}), BOOT_PAYLOAD_WRITTEN},
         {"no bootable component", component(RFS, 1, 20), BOOT_PAYLOAD_NOT_FOUND},
         {"CRC error", bad_crc, BOOT_PAYLOAD_CRC_FAILED},
         {"application cut 10 bytes short", Bytes(app.begin(), app.end() - 10), BOOT_PAYLOAD_CRC_FAILED},
-        {"format-1 length wrapping the total", join({raw_header(0xFFFFFFF8u, DIAGS), Bytes(64, 0)}),
+        {"format-1 length wrapping the total", cat({raw_header(0xFFFFFFF8u, DIAGS), Bytes(64, 0)}),
          BOOT_PAYLOAD_CRC_FAILED},
-        {"format-2 H below 20", join({raw_header(8, APPLICATION | IMAGE_FORMAT2_FLAG, 12), Bytes(8, 0)}),
+        {"format-2 H below 20", cat({raw_header(8, APPLICATION | IMAGE_FORMAT2_FLAG, 0, 12), Bytes(8, 0)}),
          BOOT_PAYLOAD_CRC_FAILED},
-        {"format-3 H beyond T", join({raw_format3_header(8, DIAGS, 0x40), Bytes(100, 0)}), BOOT_PAYLOAD_CRC_FAILED},
-        {"format-3 H below 24", join({raw_format3_header(40, APPLICATION, 20), Bytes(40, 0)}),
+        {"format-3 H beyond T", cat({raw_header(8, DIAGS, IMAGE_HDR3_TAG, 0, 0x40), Bytes(100, 0)}),
+         BOOT_PAYLOAD_CRC_FAILED},
+        {"format-3 H below 24", cat({raw_header(40, APPLICATION, IMAGE_HDR3_TAG, 0, 20), Bytes(40, 0)}),
          BOOT_PAYLOAD_CRC_FAILED},
     };
     for (const Case &c : cases) {

@@ -6,6 +6,7 @@
 #include "boot/launch.h"
 #include "image/builder.h"
 #include "image/bytes.h"
+#include "tests/support/image_parts.h"
 #include "platform/sim/sim_board.h"
 #include "tests/support/sim_fixture.h"
 
@@ -19,8 +20,6 @@
 #include <vector>
 
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 // A fault that let a boot go on would reach the launch and end in exit(0) after trying
 // "reboot". While a boot runs, the shell finds none of the host's programs and an exit
@@ -83,17 +82,7 @@ protected:
 
 Bytes diags_component(size_t payload_size)
 {
-    ComponentPlan plan;
-    plan.type = DIAGS;
-    return image_build_component(plan, test_pattern(payload_size, 3));
-}
-
-Bytes header_claiming(uint32_t len, uint32_t magic)
-{
-    Bytes b(24, 0);
-    store_be32(&b[4], len);
-    store_be32(&b[8], magic);
-    return b;
+    return image_build_component(plan(DIAGS), test_pattern(payload_size, 3));
 }
 
 } // namespace
@@ -108,11 +97,11 @@ TEST_F(RescueBootTest, GivesUpWithTheMessageOfEachFault)
         const char *message;
     } cases[] = {
         {"erased partition", {}, "Image not found... \n"},
-        {"kernel component", header_claiming(100, KERNEL), "Image not found... \n"},
-        {"format-2 flag on an unknown type", header_claiming(100, 0x8000ABCD), "Image not found... \n"},
+        {"kernel component", raw_header(100, KERNEL), "Image not found... \n"},
+        {"format-2 flag on an unknown type", raw_header(100, 0x8000ABCD), "Image not found... \n"},
         {"CRC error", bad_crc, "Image CRC failed. Quitting\n"},
-        {"length beyond the partition", header_claiming(0x7FFFFFF0u, DIAGS), "Image CRC failed. Quitting\n"},
-        {"total wrapping past 32 bits", header_claiming(0xFFFFFFF8u, APPLICATION), "Image CRC failed. Quitting\n"},
+        {"length beyond the partition", raw_header(0x7FFFFFF0u, DIAGS), "Image CRC failed. Quitting\n"},
+        {"total wrapping past 32 bits", raw_header(0xFFFFFFF8u, APPLICATION), "Image CRC failed. Quitting\n"},
     };
     for (const Case &c : cases) {
         write_partition("rescue", c.partition);

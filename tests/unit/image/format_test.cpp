@@ -4,36 +4,13 @@
 #include "image/builder.h"
 #include "image/bytes.h"
 #include "image/format.h"
+#include "tests/support/image_parts.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <vector>
 
 namespace {
-
-std::array<uint8_t, 24> header24(uint32_t len, uint32_t magic, uint32_t word16 = 0, uint16_t h18 = 0, uint16_t h22 = 0)
-{
-    std::array<uint8_t, 24> b{};
-    store_be32(&b[4], len);
-    store_be32(&b[8], magic);
-    store_be32(&b[16], word16);
-    if (h18)
-        store_be16(&b[18], h18);
-    if (h22)
-        store_be16(&b[22], h22);
-    return b;
-}
-
-ComponentPlan make_plan(uint32_t type, uint32_t id, uint32_t format, uint32_t header_len = 0)
-{
-    ComponentPlan plan;
-    plan.type = type;
-    plan.id = id;
-    plan.format = format;
-    plan.header_len = header_len;
-    return plan;
-}
 
 image_layout_status check(const std::vector<uint8_t> &c)
 {
@@ -46,13 +23,14 @@ TEST(ImageLayout, ResolvesTheThreeFormats)
 {
     struct Case {
         const char *name;
-        std::array<uint8_t, 24> bytes;
+        Bytes bytes;
         uint32_t type, format, h, p, t;
     } cases[] = {
-        {"format 1", header24(100, APPLICATION), APPLICATION, 1, 16, 100, 116},
-        {"format 2 counts len as payload", header24(100, KERNEL | IMAGE_FORMAT2_FLAG, 0, 40), KERNEL, 2, 40, 100, 140},
-        {"format 3", header24(100, RFS, IMAGE_HDR3_TAG, 0, 30), RFS, 3, 30, 86, 116},
-        {"tag wins over the format-2 flag", header24(100, DFT | IMAGE_FORMAT2_FLAG, IMAGE_HDR3_TAG, 0, 24), DFT, 3,
+        {"format 1", raw_header(100, APPLICATION), APPLICATION, 1, 16, 100, 116},
+        {"format 2 counts len as payload", raw_header(100, KERNEL | IMAGE_FORMAT2_FLAG, 0, 40), KERNEL, 2, 40, 100,
+         140},
+        {"format 3", raw_header(100, RFS, IMAGE_HDR3_TAG, 0, 30), RFS, 3, 30, 86, 116},
+        {"tag wins over the format-2 flag", raw_header(100, DFT | IMAGE_FORMAT2_FLAG, IMAGE_HDR3_TAG, 0, 24), DFT, 3,
          24, 92, 116},
     };
     for (const auto &c : cases) {
@@ -64,14 +42,14 @@ TEST(ImageLayout, ResolvesTheThreeFormats)
         EXPECT_EQ(c.t, l.total) << c.name;
     }
     // A format-2 KERNEL carries magic 0x835A514B and is typed KERNEL.
-    auto k = header24(0, 0x835A514B, 0, 20);
+    auto k = raw_header(0, 0x835A514B, 0, 20);
     EXPECT_EQ(0x035A514Bu, image_get_layout(k.data()).type);
 }
 
 TEST(ImageLayout, Format1PayloadStartingWithTheTagReadsAsFormat3)
 {
     std::vector<uint8_t> payload = {'H', 'D', 'R', '3', 0, 0, 0, 24, 1, 2};
-    auto c = image_build_component(make_plan(APPLICATION, 0, 1), payload);
+    auto c = image_build_component(plan(APPLICATION), payload);
     image_layout l = image_get_layout(c.data());
     EXPECT_EQ(3u, l.format);
     EXPECT_EQ(24u, l.header_len);
@@ -81,23 +59,23 @@ TEST(ImageLayout, CheckRejectsEveryInconsistentHeader)
 {
     struct Case {
         const char *name;
-        std::array<uint8_t, 24> bytes;
+        Bytes bytes;
         uint64_t available;
         image_layout_status want;
     } cases[] = {
-        {"fits exactly", header24(8, APPLICATION), 24, IMAGE_LAYOUT_OK},
-        {"one byte short", header24(9, APPLICATION), 24, IMAGE_LAYOUT_TRUNCATED},
-        {"fewer than 24 bytes", header24(0, APPLICATION), 23, IMAGE_LAYOUT_TRUNCATED},
-        {"format 1 len wraps T", header24(0xFFFFFFF5u, APPLICATION), UINT64_MAX, IMAGE_LAYOUT_BAD_TOTAL},
-        {"format 3 len wraps T", header24(0xFFFFFFFFu, KERNEL, IMAGE_HDR3_TAG, 0, 24), UINT64_MAX,
+        {"fits exactly", raw_header(8, APPLICATION), 24, IMAGE_LAYOUT_OK},
+        {"one byte short", raw_header(9, APPLICATION), 24, IMAGE_LAYOUT_TRUNCATED},
+        {"fewer than 24 bytes", raw_header(0, APPLICATION), 23, IMAGE_LAYOUT_TRUNCATED},
+        {"format 1 len wraps T", raw_header(0xFFFFFFF5u, APPLICATION), UINT64_MAX, IMAGE_LAYOUT_BAD_TOTAL},
+        {"format 3 len wraps T", raw_header(0xFFFFFFFFu, KERNEL, IMAGE_HDR3_TAG, 0, 24), UINT64_MAX,
          IMAGE_LAYOUT_BAD_TOTAL},
-        {"format 2 H + len wraps", header24(0xFFFFFFF0u, KERNEL | IMAGE_FORMAT2_FLAG, 0, 20), UINT64_MAX,
+        {"format 2 H + len wraps", raw_header(0xFFFFFFF0u, KERNEL | IMAGE_FORMAT2_FLAG, 0, 20), UINT64_MAX,
          IMAGE_LAYOUT_BAD_TOTAL},
-        {"format 2 T below 16", header24(4, KERNEL | IMAGE_FORMAT2_FLAG, 0, 4), 24, IMAGE_LAYOUT_BAD_TOTAL},
-        {"format 3 H below 24", header24(100, RFS, IMAGE_HDR3_TAG, 0, 23), 200, IMAGE_LAYOUT_BAD_HEADER_LEN},
-        {"format 3 H beyond T", header24(100, RFS, IMAGE_HDR3_TAG, 0, 117), 200, IMAGE_LAYOUT_BAD_HEADER_LEN},
-        {"format 3 H equal to T", header24(8, RFS, IMAGE_HDR3_TAG, 0, 24), 24, IMAGE_LAYOUT_OK},
-        {"format 2 H below 20", header24(10, KERNEL | IMAGE_FORMAT2_FLAG, 0, 19), 200, IMAGE_LAYOUT_BAD_HEADER_LEN},
+        {"format 2 T below 16", raw_header(4, KERNEL | IMAGE_FORMAT2_FLAG, 0, 4), 24, IMAGE_LAYOUT_BAD_TOTAL},
+        {"format 3 H below 24", raw_header(100, RFS, IMAGE_HDR3_TAG, 0, 23), 200, IMAGE_LAYOUT_BAD_HEADER_LEN},
+        {"format 3 H beyond T", raw_header(100, RFS, IMAGE_HDR3_TAG, 0, 117), 200, IMAGE_LAYOUT_BAD_HEADER_LEN},
+        {"format 3 H equal to T", raw_header(8, RFS, IMAGE_HDR3_TAG, 0, 24), 24, IMAGE_LAYOUT_OK},
+        {"format 2 H below 20", raw_header(10, KERNEL | IMAGE_FORMAT2_FLAG, 0, 19), 200, IMAGE_LAYOUT_BAD_HEADER_LEN},
     };
     for (const auto &c : cases) {
         image_layout l = image_get_layout(c.bytes.data());
@@ -107,9 +85,9 @@ TEST(ImageLayout, CheckRejectsEveryInconsistentHeader)
 
 TEST(ImageRecords, WalkFindsTheLastSignatureAndKey)
 {
-    ComponentPlan plan = make_plan(KERNEL, 0x01020304, 3);
-    plan.records = {{3, {1, 1}}, {7, {9}}, {4, {2, 2, 2}}, {3, {5, 5, 5, 5}}};
-    auto c = image_build_component(plan, {0xAA, 0xBB});
+    ComponentPlan p = plan(KERNEL, 0x01020304, 3);
+    p.records = {{3, {1, 1}}, {7, {9}}, {4, {2, 2, 2}}, {3, {5, 5, 5, 5}}};
+    auto c = image_build_component(p, {0xAA, 0xBB});
     ASSERT_EQ(IMAGE_LAYOUT_OK, check(c));
     image_record sig, key;
     ASSERT_TRUE(image_find_signature_records(c.data(), image_get_layout(c.data()), &sig, &key));
@@ -123,7 +101,7 @@ TEST(ImageRecords, WalkFindsTheLastSignatureAndKey)
 
 TEST(ImageRecords, EmptyRecordAreaHasNoSignature)
 {
-    auto c = image_build_component(make_plan(KERNEL, 1, 3), {1, 2, 3});
+    auto c = image_build_component(plan(KERNEL, 1, 3), {1, 2, 3});
     ASSERT_EQ(24u, image_get_layout(c.data()).header_len);
     ASSERT_EQ(IMAGE_LAYOUT_OK, check(c));
     image_record sig, key;
@@ -134,9 +112,9 @@ TEST(ImageRecords, EmptyRecordAreaHasNoSignature)
 
 TEST(ImageRecords, MalformedRecordAreasAreCorrupt)
 {
-    ComponentPlan plan = make_plan(KERNEL, 1, 3);
-    plan.records = {{3, {1, 2, 3, 4}}};
-    const auto good = image_build_component(plan, {7, 7});
+    ComponentPlan p = plan(KERNEL, 1, 3);
+    p.records = {{3, {1, 2, 3, 4}}};
+    const auto good = image_build_component(p, {7, 7});
     ASSERT_EQ(IMAGE_LAYOUT_OK, check(good));
 
     struct Case {
@@ -162,7 +140,7 @@ TEST(ImageBuilder, HeadersOfEachFormatCarryTheRightLengthsAndCrc)
 {
     std::vector<uint8_t> payload(1000, 0x5A);
     for (uint32_t format : {1u, 2u, 3u}) {
-        auto c = image_build_component(make_plan(DIAGS, 0x0A0B0C0D, format), payload);
+        auto c = image_build_component(plan(DIAGS, 0x0A0B0C0D, format), payload);
         ASSERT_FALSE(c.empty());
         image_layout l = image_get_layout(c.data());
         EXPECT_EQ(format, l.format);
@@ -173,14 +151,14 @@ TEST(ImageBuilder, HeadersOfEachFormatCarryTheRightLengthsAndCrc)
         EXPECT_EQ(0x0A0B0C0Du, h.id);
     }
     // Padding of a format-3 header is a well-formed record; too little room is refused.
-    ComponentPlan padded = make_plan(RFS, 1, 3, 64);
+    ComponentPlan padded = plan(RFS, 1, 3, 64);
     auto c = image_build_component(padded, payload);
     EXPECT_EQ(IMAGE_LAYOUT_OK, check(c));
     EXPECT_EQ(64u, image_get_layout(c.data()).header_len);
     const char *why = nullptr;
-    EXPECT_TRUE(image_build_component(make_plan(RFS, 1, 3, 27), payload, &why).empty());
+    EXPECT_TRUE(image_build_component(plan(RFS, 1, 3, 27), payload, &why).empty());
     EXPECT_NE(nullptr, why);
-    EXPECT_TRUE(image_build_component(make_plan(RFS, 1, 1, 20), payload).empty());
+    EXPECT_TRUE(image_build_component(plan(RFS, 1, 1, 20), payload).empty());
 }
 
 TEST(ImageVersion, FormatsAndParses)

@@ -7,6 +7,8 @@
 #include "image/format.h"
 #include "image/install.h"
 #include "platform/sim/sim_board.h"
+#include "tests/support/bytes.h"
+#include "tests/support/image_parts.h"
 #include "tests/support/sim_fixture.h"
 
 #include <gtest/gtest.h>
@@ -18,28 +20,15 @@
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 // A component of `type` whose total size is `total` (format 1: T = 16 + payload).
 Bytes sized(uint32_t type, uint32_t total, uint32_t id = 0, uint8_t seed = 1)
 {
-    ComponentPlan plan;
-    plan.type = type;
-    plan.id = id;
-    return image_build_component(plan, test_pattern(total - 16, seed));
+    return image_build_component(plan(type, id), test_pattern(total - 16, seed));
 }
 
 Bytes dev(uint32_t type, uint8_t seed = 1)
 {
     return sized(type, 2000, 0, seed);
-}
-
-Bytes join(std::initializer_list<Bytes> parts)
-{
-    Bytes out;
-    for (const Bytes &part : parts)
-        out.insert(out.end(), part.begin(), part.end());
-    return out;
 }
 
 Bytes cut(Bytes c, size_t count)
@@ -108,9 +97,9 @@ TEST_F(InstallTest, RefusedPackagesWriteNothingAndGoodOnesAreWrittenWhole)
         {"empty file read as a component", {}, 0, "File processed\nERROR: No valid image found\n", ""},
         {"tail shorter than a header read as a component", Bytes(23, 0), 0, "ERROR: No valid image found", ""},
         {"earlier component written before a later CRC failure",
-         join({kernel, with_be(dev(RFS), 100, 0xBAD)}), 0, "Bad crc for RFS: 0x", ""},
+         cat({kernel, with_be(dev(RFS), 100, 0xBAD)}), 0, "Bad crc for RFS: 0x", ""},
         {"component cut short by the end of the file installed",
-         cut(join({kernel, dev(APPLICATION)}), 1), 0,
+         cut(cat({kernel, dev(APPLICATION)}), 1), 0,
          "APPLICATION image is truncated (1999 of 2000 bytes), voiding download\n", ""},
         {"wrapped total allocated", with_be(kernel, 4, 0xFFFFFFF8), 0,
          "KERNEL image header is corrupt (total size below 16 bytes or beyond 32 bits)", ""},
@@ -126,9 +115,9 @@ TEST_F(InstallTest, RefusedPackagesWriteNothingAndGoodOnesAreWrittenWhole)
          "mtd-uboot"},
         {"boot loader len word over the limit accepted", sized(UBOOT, 0x80011), 0,
          "UBOOT image is too big for flash (524289 > 524288)\n", ""},
-        {"XMODEM padding read as a corrupt component", join({kernel, Bytes(120, 0x1A)}), 1, "File processed\n",
+        {"XMODEM padding read as a corrupt component", cat({kernel, Bytes(120, 0x1A)}), 1, "File processed\n",
          "mtd-kernel"},
-        {"unknown type not passed over", join({unknown, kernel, unknown, dev(DFT)}), 1, "File processed\n",
+        {"unknown type not passed over", cat({unknown, kernel, unknown, dev(DFT)}), 1, "File processed\n",
          "mtd-kernel mtd-devicetree"},
         {"diagnostics not announced done", dev(DIAGS), 1, "100%\ndone\nFile processed\n", "mtd-rescue"},
         {"installed kernel written again with skip-same", kernel, 0,

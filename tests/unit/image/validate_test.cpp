@@ -8,6 +8,7 @@
 #include "image/format.h"
 #include "image/validate.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/image_parts.h"
 
 #include <gtest/gtest.h>
 
@@ -21,12 +22,8 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes component(uint32_t type, uint32_t id, uint32_t format, std::vector<ComponentRecord> records = {})
 {
-    ComponentPlan plan;
-    plan.type = type;
-    plan.id = id;
-    plan.format = format;
-    plan.records = std::move(records);
-    return image_build_component(plan, test_pattern(100, 9));
+    return image_build_component(plan(type, id, format, 0, std::move(records)),
+                                 test_pattern(100, 9));
 }
 
 struct Verdict {

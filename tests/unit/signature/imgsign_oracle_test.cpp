@@ -10,6 +10,7 @@
 #include "signature/imgsign.h"
 #include "signature/trusted_keys.h"
 #include "tests/support/sim_fixture.h"
+#include "tests/support/image_parts.h"
 #include "tests/unit/crypto/openssl_util.h"
 
 #include <openssl/sha.h>
@@ -231,14 +232,10 @@ namespace {
 Bytes signed_component(const Signer &s, const Bytes &payload, uint32_t id, std::vector<ComponentRecord> extra = {},
                        const Bytes *key = nullptr)
 {
-    ComponentPlan plan;
-    plan.type = KERNEL;
-    plan.id = id;
-    plan.format = 3;
-    plan.records = std::move(extra);
-    plan.records.push_back({IMAGE_RECORD_SIGNATURE, s.sign(payload)});
-    plan.records.push_back({IMAGE_RECORD_KEY, key ? *key : s.spki_pem});
-    return image_build_component(plan, payload);
+    ComponentPlan p = plan(KERNEL, id, 3, 0, std::move(extra));
+    p.records.push_back({IMAGE_RECORD_SIGNATURE, s.sign(payload)});
+    p.records.push_back({IMAGE_RECORD_KEY, key ? *key : s.spki_pem});
+    return image_build_component(p, payload);
 }
 
 std::string gate_line(const Bytes &component)
@@ -274,14 +271,10 @@ TEST_F(SignatureTest, GateTakesSignaturesOfTrustedKeysOnly)
     other[0] ^= 1;
     EXPECT_EQ(verified, gate_line(signed_component(trusted, PAYLOAD, 1,
                                                    {{IMAGE_RECORD_SIGNATURE, trusted.sign(other)}})));
-    ComponentPlan plan;
-    plan.type = KERNEL;
-    plan.id = 1;
-    plan.format = 3;
-    plan.records = {{IMAGE_RECORD_SIGNATURE, trusted.sign(PAYLOAD)},
-                    {IMAGE_RECORD_KEY, trusted.spki_pem},
-                    {IMAGE_RECORD_SIGNATURE, trusted.sign(other)}};
-    EXPECT_EQ("rejected \tImage rejected\n", gate_line(image_build_component(plan, PAYLOAD)));
+    const std::vector<ComponentRecord> two_signatures = {{IMAGE_RECORD_SIGNATURE, trusted.sign(PAYLOAD)},
+                                                         {IMAGE_RECORD_KEY, trusted.spki_pem},
+                                                         {IMAGE_RECORD_SIGNATURE, trusted.sign(other)}};
+    EXPECT_EQ("rejected \tImage rejected\n", gate_line(image_build_component(plan(KERNEL, 1, 3, 0, two_signatures), PAYLOAD)));
 
     // A signature that verifies with a key the component brings along is not enough.
     Bytes foreign = signed_component(stranger, PAYLOAD, 1);

@@ -3,6 +3,8 @@
 #include "image/builder.h"
 #include "image/bytes.h"
 #include "image/format.h"
+#include "tests/support/bytes.h"
+#include "tests/support/image_parts.h"
 
 #include <gtest/gtest.h>
 
@@ -96,10 +98,7 @@ TEST(Imgtool, CreatePackInfoExtractRoundTrip)
 
 TEST(Imgtool, InfoReportsABadCrcAndErasedFlash)
 {
-    ComponentPlan plan;
-    plan.type = DIAGS;
-    plan.id = 0x01000000;
-    auto c = image_build_component(plan, std::vector<uint8_t>(100, 9));
+    auto c = image_build_component(plan(DIAGS, 0x01000000), std::vector<uint8_t>(100, 9));
     auto dump = c;
     dump.resize(4096, 0xFF); // a partition holding one component, the rest erased
     write_bytes(scratch("dump"), dump);
@@ -116,12 +115,8 @@ TEST(Imgtool, InfoReportsABadCrcAndErasedFlash)
 
 TEST(Imgtool, MalformedFilesGiveOneLineErrors)
 {
-    ComponentPlan plan;
-    plan.type = KERNEL;
-    plan.format = 3;
-    plan.id = 1;
-    plan.records = {{3, {1, 2, 3, 4}}};
-    const auto good = image_build_component(plan, std::vector<uint8_t>(64, 1));
+    const auto good =
+        image_build_component(plan(KERNEL, 1, 3, 0, {{3, {1, 2, 3, 4}}}), Bytes(64, 1));
 
     struct Case {
         const char *name;
@@ -184,10 +179,8 @@ TEST(Imgtool, ComponentsReadersCannotSeeAreRefused)
     }
 
     // A 19-byte component made by hand is trailing bytes to info, alone or after a good one.
-    ComponentPlan plan;
-    plan.type = KERNEL;
-    const auto tiny = image_build_component(plan, {1, 2, 3});
-    auto after_good = image_build_component(plan, std::vector<uint8_t>(40, 5));
+    const auto tiny = image_build_component(plan(KERNEL), {1, 2, 3});
+    auto after_good = image_build_component(plan(KERNEL), Bytes(40, 5));
     after_good.insert(after_good.end(), tiny.begin(), tiny.end());
     for (const auto &bytes : {tiny, after_good}) {
         write_bytes(out, bytes);
