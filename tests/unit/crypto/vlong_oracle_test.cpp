@@ -422,27 +422,40 @@ TEST(VlongOracle, ModexpMatchesOnBothPathsAndEveryWindowWidth)
         bool oddModulus;
     } cases[] = {
         {64, 1, true},   // RSA public operation, Barrett
+        {128, 1, true},  // 4096-bit RSA
         {64, 1, false},  // even modulus, Barrett
         {8, 13, true},   // longest exponent still on the Barrett path
         {16, 14, true},  // shortest exponent on the Montgomery path (window 5)
         {8, 24, true},   // window 6
         {4, 20, false},  // long exponent with an even modulus stays on Barrett
+        {33, 13, false},
         {1, 2, true},
     };
     for (const Case &c : cases) {
-        for (int round = 0; round < 4; ++round) {
-            Vl n(rng.value(c.modUnits, c.oddModulus)), e(rng.value(c.expUnits));
+        for (int round = 0; round < 5; ++round) {
+            Vl n(rng.value(c.modUnits, c.oddModulus)), e(rng.value(c.expUnits)), mu;
             if (!c.oddModulus)
                 VLONG_setUnit(n, 0, VLONG_getUnit(n, 0) & ~1u);
-            // rounds 2 and 3: x above n (and wider than n)
-            Vl x(rng.value(round >= 2 ? c.modUnits + 2 : c.modUnits));
+            // rounds 2 and 3: x above n (and wider than n); round 4: x = n, which gives 0
+            Vl x(round == 4 ? nullptr : rng.value(round >= 2 ? c.modUnits + 2 : c.modUnits));
+            if (round == 4) {
+                ASSERT_EQ(OK, VLONG_makeCopy(n, x.out(), nullptr));
+            }
             if (c.expUnits == 1)
                 VLONG_setUnit(e, 0, round == 0 ? 65537 : 3);
+            const std::string where = std::to_string(c.modUnits) + "-unit n, " + std::to_string(c.expUnits) +
+                                      "-unit e, round " + std::to_string(round);
             BnPtr X = toBn(x), E = toBn(e), N = toBn(n), want = newBn();
             BN_mod_exp(want.get(), X.get(), E.get(), N.get(), bc.ctx);
-            Vl r;
+            Vl r, viaMu;
             ASSERT_EQ(OK, VLONG_modexp(x, e, n, r.out(), nullptr));
-            EXPECT_SAME(r, want.get()) << c.modUnits << "-unit n, " << c.expUnits << "-unit e";
+            EXPECT_SAME(r, want.get()) << where;
+            // The entry with a caller-computed mu (the RSA public operation): Barrett for any exponent.
+            VLONG *queue = nullptr;
+            ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
+            ASSERT_EQ(OK, VLONG_modexpBarrett(x, e, n, mu, viaMu.out(), &queue));
+            EXPECT_SAME(viaMu, want.get()) << where << ", given mu";
+            VLONG_freeVlongQueue(&queue);
         }
     }
     // The Montgomery window method itself, for exponents of every width class.
@@ -460,33 +473,9 @@ TEST(VlongOracle, ModexpMatchesOnBothPathsAndEveryWindowWidth)
     }
 }
 
-TEST(VlongOracle, ModexpWithAGivenMuMatches)
+TEST(VlongOracle, ModexpWithAGivenMuTakesTrivialCasesAndArgumentsAsModexp)
 {
-    // The entry with a caller-computed mu (the RSA public operation), for RSA sizes and small
-    // moduli, odd and even, with bases below, at and above n, and exponents that VLONG_modexp
-    // would take to the Montgomery path.
     Rng rng(8);
-    BnCtx bc;
-    for (uint32_t k : {1u, 2u, 33u, 64u, 128u}) {
-        for (int round = 0; round < 6; ++round) {
-            Vl n(rng.value(k, round % 2 == 0)), mu, e(rng.value(round < 3 ? 1 : 13));
-            if (round == 0)
-                VLONG_setUnit(e, 0, 65537);
-            ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
-            Vl x(round == 4 ? nullptr : rng.value(round == 5 ? k + 1 : k));
-            if (round == 4) {
-                ASSERT_EQ(OK, VLONG_makeCopy(n, x.out(), nullptr)); // x = n gives 0
-            }
-            Vl got;
-            VLONG *queue = nullptr;
-            ASSERT_EQ(OK, VLONG_modexpBarrett(x, e, n, mu, got.out(), &queue));
-            BnPtr X = toBn(x), E = toBn(e), N = toBn(n), want = newBn();
-            BN_mod_exp(want.get(), X.get(), E.get(), N.get(), bc.ctx);
-            EXPECT_SAME(got, want.get()) << k << " units, round " << round;
-            VLONG_freeVlongQueue(&queue);
-        }
-    }
-    // Trivial cases and arguments as VLONG_modexp has them.
     Vl n(rng.value(4, true)), mu, zero(newVlong()), one(vlHex("1")), x(rng.value(3));
     ASSERT_EQ(OK, VLONG_barrettMu(mu.out(), n, nullptr));
     Vl r1, r2;
