@@ -59,12 +59,6 @@ TEST_F(BootOptionsTest, ReadsTheEnvironmentAfterItsChecksumAndPrintsNothing)
     EXPECT_EQ("mtd-ubootenv pread 0x4+0x500", sim_event_text(sim_events().back()));
 }
 
-TEST_F(BootOptionsTest, ChecksumBytesAreNotPartOfTheText)
-{
-    // "gdb=" in the checksum and "on" right after it must not make gdb=on.
-    EXPECT_EQ(BootOptionFields{}, boot_with(environment({"onboard=1"}, "gdb=")));
-}
-
 TEST_F(BootOptionsTest, OnlyTheFirst1280BytesAreSeen)
 {
     const struct {

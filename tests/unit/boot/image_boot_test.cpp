@@ -109,16 +109,6 @@ TEST(FindBootComponent, StopsAtTheFirstApplicationOrDiagnosticsComponent)
     }
 }
 
-TEST(FindBootComponent, FormatTwoFlagIsNotPartOfTheType)
-{
-    Bytes app = component(APPLICATION, 2, 12, 20);
-    EXPECT_EQ(APPLICATION | IMAGE_FORMAT2_FLAG, load_be32(&app[8]));
-    Found r = search(app);
-    ASSERT_EQ(1, r.result);
-    EXPECT_EQ(APPLICATION, r.magic);
-    EXPECT_EQ(APPLICATION | IMAGE_FORMAT2_FLAG, load_be32(&r.header[8])); // copy is as stored
-}
-
 // Every file below ends the walk without a bootable component; `magic` names the type of
 // the last component looked at, which the "invalid header" message prints.
 TEST(FindBootComponent, EndsTheWalkOnFilesWithoutUsableComponent)
