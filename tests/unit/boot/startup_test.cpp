@@ -31,18 +31,7 @@ constexpr uint32_t BOOT_SLOT_BYTE = 0x100;
 
 } // namespace
 
-TEST_F(SlotChoiceTest, OnlyTheValueTwoSelectsSlotTwo)
-{
-    struct Case {
-        uint8_t byte;
-        int slot;
-    } cases[] = {{0, 1}, {1, 1}, {2, 2}, {3, 1}, {7, 1}, {0x82, 1}, {255, 1}};
-    for (const Case &c : cases) {
-        ASSERT_EQ(0, sim_eeprom_set(dir_.c_str(), BOOT_SLOT_BYTE, c.byte));
-        EXPECT_EQ(c.slot, choose_boot_slot()) << "boot slot byte " << int(c.byte);
-    }
-}
-
+// Which byte value selects which slot (0, 1, 2, 7) is a board scenario (test_boot_slots).
 TEST_F(SlotChoiceTest, ParameterStoreThatDoesNotAnswerBootsSlotOne)
 {
     ASSERT_EQ(0, sim_eeprom_set(dir_.c_str(), BOOT_SLOT_BYTE, 2));
