@@ -30,21 +30,6 @@ int fail(const char *fmt, const char *a = "", const char *b = "")
     return 1;
 }
 
-bool read_file(const char *path, Bytes *out)
-{
-    FILE *f = std::fopen(path, "rb");
-    if (!f)
-        return false;
-    out->clear();
-    uint8_t chunk[65536];
-    size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        out->insert(out->end(), chunk, chunk + n);
-    bool ok = !std::ferror(f);
-    std::fclose(f);
-    return ok;
-}
-
 bool write_file(const char *path, const uint8_t *data, size_t size)
 {
     FILE *f = std::fopen(path, "wb");
@@ -194,7 +179,7 @@ int cmd_create(int argc, char **argv)
             if (!eq || !parse_number(std::string(value, eq).c_str(), &type) || type > 0xFFFF)
                 return fail("record '%s' is not TYPE=FILE", value);
             ComponentRecord record{static_cast<uint16_t>(type), {}};
-            if (!read_file(eq + 1, &record.value))
+            if (!imgtool_read_file(eq + 1, &record.value))
                 return fail("cannot read record file '%s': %s", eq + 1, std::strerror(errno));
             plan.records.push_back(std::move(record));
         } else if (arg == "--sign") {
@@ -216,7 +201,7 @@ int cmd_create(int argc, char **argv)
     if (!have_type || !have_version || !have_format || !out || !payload_path)
         return fail("create needs --type, --version, --format, -o and a payload file (see --help)");
     Bytes payload;
-    if (!read_file(payload_path, &payload))
+    if (!imgtool_read_file(payload_path, &payload))
         return fail("cannot read payload '%s': %s", payload_path, std::strerror(errno));
     // Offset 16 of a format-1 component is the payload's start; readers test it for the
     // format-3 tag before anything else.
@@ -259,7 +244,7 @@ int cmd_pack(int argc, char **argv)
             continue;
         }
         Bytes component;
-        if (!read_file(argv[i], &component))
+        if (!imgtool_read_file(argv[i], &component))
             return fail("cannot read '%s': %s", argv[i], std::strerror(errno));
         Walk walk = walk_components(component);
         if (walk.components.size() != 1 || walk.end != WalkEnd::Complete)
@@ -306,7 +291,7 @@ int cmd_info(int argc, char **argv)
         return wants_help(argc, argv) ? 0 : 1;
     }
     Bytes data;
-    if (!read_file(argv[0], &data))
+    if (!imgtool_read_file(argv[0], &data))
         return fail("cannot read '%s': %s", argv[0], std::strerror(errno));
     Walk walk = walk_components(data);
     std::printf("%s: %zu bytes, %zu component%s\n", argv[0], data.size(), walk.components.size(),
@@ -361,7 +346,7 @@ int cmd_extract(int argc, char **argv)
     if (!parse_number(index_text, &index))
         return fail("index '%s' is not a number", index_text);
     Bytes data;
-    if (!read_file(file, &data))
+    if (!imgtool_read_file(file, &data))
         return fail("cannot read '%s': %s", file, std::strerror(errno));
     Walk walk = walk_components(data);
     if (index >= walk.components.size())
@@ -385,6 +370,21 @@ void usage()
 }
 
 } // namespace
+
+bool imgtool_read_file(const char *path, std::vector<uint8_t> *out)
+{
+    FILE *f = std::fopen(path, "rb");
+    if (!f)
+        return false;
+    out->clear();
+    uint8_t chunk[65536];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        out->insert(out->end(), chunk, chunk + n);
+    bool ok = !std::ferror(f);
+    std::fclose(f);
+    return ok;
+}
 
 int main(int argc, char **argv)
 {

@@ -30,20 +30,6 @@ struct BioFree {
     void operator()(BIO *bio) const { BIO_free(bio); }
 };
 
-bool read_all(const char *path, Bytes *out)
-{
-    FILE *file = std::fopen(path, "rb");
-    if (!file)
-        return false;
-    uint8_t chunk[65536];
-    size_t got = 0;
-    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-        out->insert(out->end(), chunk, chunk + got);
-    bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
-}
-
 bool complain(const char *what, const char *path)
 {
     std::fprintf(stderr, "imgtool: %s '%s'\n", what, path);
@@ -151,7 +137,7 @@ int imgtool_keyhash(int argc, char **argv)
         return argc == 1 ? 0 : 1;
     }
     Bytes key;
-    if (!read_all(argv[0], &key) || key.empty())
+    if (!imgtool_read_file(argv[0], &key) || key.empty())
         return complain("cannot read key", argv[0]), 1;
     uint8_t fingerprint[KEY_FINGERPRINT_SIZE];
     if (!file_key_fingerprint(key, fingerprint))
@@ -176,7 +162,7 @@ int imgtool_verify(int argc, char **argv)
         if (!std::strcmp(argv[i], "--trusted")) {
             Bytes key;
             std::array<uint8_t, KEY_FINGERPRINT_SIZE> fingerprint{};
-            if (i + 1 >= argc || !read_all(argv[i + 1], &key) || !file_key_fingerprint(key, fingerprint.data()))
+            if (i + 1 >= argc || !imgtool_read_file(argv[i + 1], &key) || !file_key_fingerprint(key, fingerprint.data()))
                 return complain("--trusted needs a readable RSA key:", i + 1 < argc ? argv[i + 1] : ""), 1;
             trusted.push_back(fingerprint);
             ++i;
@@ -189,7 +175,7 @@ int imgtool_verify(int argc, char **argv)
     if (!file)
         return complain("verify needs a file (see --help)", ""), 1;
     Bytes data;
-    if (!read_all(file, &data))
+    if (!imgtool_read_file(file, &data))
         return complain("cannot read", file), 1;
 
     TrustedKeys table{nullptr, 0, false};

@@ -15,6 +15,9 @@
 bool imgtool_sign_plan(ComponentPlan &plan, const std::vector<uint8_t> &payload, const char *key_path,
                        bool key_as_der);
 
+// The whole file at `path` into `out` (imgtool.cpp); false when it cannot be read.
+bool imgtool_read_file(const char *path, std::vector<uint8_t> *out);
+
 // imgtool verify FILE [--trusted KEY]...
 int imgtool_verify(int argc, char **argv);
 // imgtool keyhash KEY
