@@ -1,11 +1,13 @@
 // Build step: turns the list of trusted key files into the C++ table compiled into the boot
 // manager. Usage: make_trusted_keys OUTPUT.cpp [--accept-any-key] KEYFILE...
-// A key file that cannot be read or is not an RSA key fails the build.
+// A key file that cannot be read, is not an RSA key or breaks the signing-key limits (the
+// message names the file and the limit) fails the build.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "signature/key_limits.h"
 #include "signature/trusted_keys.h"
 
 namespace {
@@ -44,6 +46,12 @@ int main(int argc, char **argv)
         uint8_t fingerprint[KEY_FINGERPRINT_SIZE];
         if (!read_file(argv[i], key) || key.empty()) {
             std::fprintf(stderr, "make_trusted_keys: cannot read %s\n", argv[i]);
+            return 1;
+        }
+        // Named before the key readers run: they refuse an oversized key for reasons of
+        // their own, which would hide the limit.
+        if (const char *violation = signing_key_data_violation(key.data(), uint32_t(key.size()))) {
+            std::fprintf(stderr, "make_trusted_keys: %s cannot be a trusted signing key: %s\n", argv[i], violation);
             return 1;
         }
         if (MSTATUS st = trusted_key_fingerprint(key.data(), uint32_t(key.size()), fingerprint); st < 0) {

@@ -8,47 +8,15 @@
 #include "image/format.h"
 #include "image/validate.h"
 #include "signature/imgsign.h"
+#include "signature/key_limits.h"
 #include "signature/trusted_keys.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/image_parts.h"
-#include "tests/unit/crypto/openssl_util.h"
-
-#include <openssl/sha.h>
+#include "tests/unit/signature/signer.h"
 
 #include <string>
 
 namespace {
-
-Bytes sha256(const Bytes &data)
-{
-    Bytes d(SHA256_DIGEST_LENGTH);
-    SHA256(data.data(), data.size(), d.data());
-    return d;
-}
-
-// A signing key and its public key in every form a key record may carry.
-struct Signer {
-    EVP_PKEY *pkey;
-    Bytes spki_pem, spki_der, pkcs1_pem, pkcs1_der, private_pem;
-    size_t k;
-
-    Bytes sign(const Bytes &payload) const { return opensslSign(pkey, EVP_sha256(), sha256(payload)); }
-    Bytes raw(const Bytes &block) const { return rawPrivate(pkey, block); }
-};
-
-// Two 2048-bit keys: 0 is trusted, 1 is not.
-Signer signer(int which)
-{
-    EVP_PKEY *key = opensslRsaKey(2048, which == 0 ? 65537 : 3);
-    const int PUBLIC = OSSL_KEYMGMT_SELECT_PUBLIC_KEY;
-    return {key,
-            encodeKey(key, PUBLIC, "PEM", "SubjectPublicKeyInfo"),
-            encodeKey(key, PUBLIC, "DER", "SubjectPublicKeyInfo"),
-            encodeKey(key, PUBLIC, "PEM", "type-specific"),
-            encodeKey(key, PUBLIC, "DER", "type-specific"),
-            encodeKey(key, OSSL_KEYMGMT_SELECT_KEYPAIR, "PEM", "type-specific"),
-            256};
-}
 
 // SHA-256 of the public key blob, built here from OpenSSL's numbers:
 // 00000000 00000001 00000001 | 01 00 | len(e) e | len(n) n.
@@ -282,4 +250,50 @@ TEST_F(SignatureTest, GateTakesSignaturesOfTrustedKeysOnly)
     TrustedKeys any{nullptr, 0, true};
     trusted_keys_override(&any);
     EXPECT_EQ(verified, gate_line(foreign));
+}
+
+// A trusted key file is judged by its own numbers, so the limit is named even where the key
+// readers would refuse the key first (a modulus past 512 bytes, an exponent past 4 bytes).
+TEST(SigningKeyLimits, KeyFilesAreJudgedByTheirOwnNumbers)
+{
+    auto integer = [](Bytes magnitude) {
+        if (magnitude[0] & 0x80)
+            magnitude.insert(magnitude.begin(), 0);
+        return tlv(0x02, magnitude);
+    };
+    auto modulus = [](unsigned bits, bool odd) {
+        Bytes n((bits + 7) / 8, 0x5A);
+        n[0] = uint8_t(1u << ((bits - 1) % 8));
+        n.back() = odd ? 0x5B : 0x5A;
+        return n;
+    };
+    auto public_key = [&](const Bytes &n, const Bytes &e) { return tlv(0x30, cat({integer(n), integer(e)})); };
+    auto private_key = [&](const Bytes &n, const Bytes &e) {
+        return tlv(0x30, cat({integer({0}), integer(n), integer(e), integer({7}), integer({3}), integer({5})}));
+    };
+    const Bytes F4 = {1, 0, 1};
+    const char *SIZE = "the RSA modulus must have 2048 to 4096 bits";
+    const char *ODD = "the RSA modulus must be odd";
+    const char *EXPONENT = "the RSA public exponent must have 1 to 32 bits";
+    struct Case {
+        const char *name;
+        Bytes key;
+        const char *violation;
+    } cases[] = {
+        {"2048 bits", public_key(modulus(2048, true), F4), nullptr},
+        {"4096 bits, 32-bit exponent", public_key(modulus(4096, true), {0xFF, 0xFF, 0xFF, 0xFF}), nullptr},
+        {"2047 bits", public_key(modulus(2047, true), F4), SIZE},
+        {"4097 bits", public_key(modulus(4097, true), F4), SIZE},
+        {"8192-bit private key", private_key(modulus(8192, true), F4), SIZE},
+        {"even modulus", public_key(modulus(3072, false), F4), ODD},
+        {"33-bit exponent", private_key(modulus(2048, true), {1, 0, 0, 0, 1}), EXPONENT},
+        {"SubjectPublicKeyInfo PEM", signer(0).spki_pem, nullptr},
+        {"1024-bit SubjectPublicKeyInfo DER", encodeKey(opensslRsaKey(1024), OSSL_KEYMGMT_SELECT_PUBLIC_KEY, "DER",
+                                                        "SubjectPublicKeyInfo"), SIZE},
+        {"1024-bit private key PEM", encodeKey(opensslRsaKey(1024), OSSL_KEYMGMT_SELECT_KEYPAIR, "PEM",
+                                               "type-specific"), SIZE},
+        {"not a key", Bytes{'n', 'o'}, nullptr},
+    };
+    for (const Case &c : cases)
+        EXPECT_STREQ(c.violation, signing_key_data_violation(c.key.data(), uint32_t(c.key.size()))) << c.name;
 }
