@@ -126,8 +126,11 @@ int trial_boot_choose_slot(int chosen)
     case TRIAL_BOOT_CHOSEN:
         return chosen;
     case TRIAL_COUNT:
-        // An attempt that cannot be recorded is not made: a trial must not run uncounted.
+        // An attempt that cannot be recorded is not made while the other slot can boot: a
+        // trial must not run uncounted.
         if (!trial_state_save(state)) {
+            if (!present[other - 1] || state.slot[other - 1].state == TRIAL_FAILED)
+                return chosen;
             std::printf("Image%d cannot count its trial boot; booting image%d\n", chosen, other);
             return other;
         }

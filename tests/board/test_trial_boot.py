@@ -137,3 +137,11 @@ def test_power_cut_at_every_write_of_a_trial_power_on_and_of_confirm(board):
         assert tag(board.boot(timeout=30)) == "new", f"cut {cut}"
     # The uncut confirm returned: the confirmation holds.
     assert status(board)[1] == "image2: 2.0.0.0 confirmed"
+
+
+def test_attempt_that_cannot_be_recorded_boots_the_old_image(board):
+    install_new(board)
+    board.user_path("images/trial.new").mkdir()  # the record cannot be replaced
+    run = board.boot(timeout=30)
+    assert tag(run) == "old" and "Image2 cannot count its trial boot; booting image1" in run.output
+    assert status(board)[1] == ON_TRIAL.format(1) and board.boot_slot == 2
