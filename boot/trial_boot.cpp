@@ -24,6 +24,12 @@ int other_slot(int slot)
     return slot == 1 ? 2 : 1;
 }
 
+// A slot that a rollback may go to: its file is there and it has not failed a trial.
+bool can_boot(const TrialState &state, bool present, int slot)
+{
+    return present && state.slot[slot - 1].state != TRIAL_FAILED;
+}
+
 // The slot file's basic header; false when there is no slot file.
 bool read_slot_header(int slot, uint8_t header[IMAGE_BASIC_HEADER_SIZE])
 {
@@ -83,7 +89,7 @@ trial_action trial_plan(TrialState &state, int chosen, int limit, bool other_pre
     if (limit == 0 || (chosen != 1 && chosen != 2))
         return TRIAL_BOOT_CHOSEN;
     TrialSlot &s = state.slot[chosen - 1];
-    bool other_usable = other_present && state.slot[other_slot(chosen) - 1].state != TRIAL_FAILED;
+    bool other_usable = can_boot(state, other_present, other_slot(chosen));
     if (s.state == TRIAL_FAILED)
         return other_usable ? TRIAL_SKIP_FAILED : TRIAL_BOOT_CHOSEN;
     if (s.state != TRIAL_ON_TRIAL)
@@ -129,7 +135,7 @@ int trial_boot_choose_slot(int chosen)
         // An attempt that cannot be recorded is not made while the other slot can boot: a
         // trial must not run uncounted.
         if (!trial_state_save(state)) {
-            if (!present[other - 1] || state.slot[other - 1].state == TRIAL_FAILED)
+            if (!can_boot(state, present[other - 1], other))
                 return chosen;
             std::printf("Image%d cannot count its trial boot; booting image%d\n", chosen, other);
             return other;

@@ -121,9 +121,11 @@ bool trial_state_save(const TrialState &state)
     int fd = io.file_open(TRIAL_STATE_TEMP_PATH, O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd < 0)
         return save_failed("write", errno, false);
+    // An empty record (everything confirmed) is written by the sync and rename alone.
     ssize_t written = length == 0 ? 0 : io.file_write(fd, text, length);
-    if (written != static_cast<ssize_t>(length) || io.file_sync(fd) != 0) {
-        int error = written < 0 ? errno : (written != static_cast<ssize_t>(length) ? ENOSPC : errno);
+    bool short_write = written != static_cast<ssize_t>(length);
+    if (short_write || io.file_sync(fd) != 0) {
+        int error = short_write && written >= 0 ? ENOSPC : errno;
         io.file_close(fd);
         return save_failed("write", error, true);
     }
