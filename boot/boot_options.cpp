@@ -47,6 +47,25 @@ void apply_port(const char *text)
     g_boot.gdb_port = static_cast<int32_t>(port);
 }
 
+// bootlimit=N with N a plain decimal number from 1 to 255 ending at the end of the entry
+// turns trial boot on; any other value, as no entry at all, leaves it off.
+void apply_boot_limit(const char *text)
+{
+    const char *value = value_of(text, "bootlimit=");
+    g_boot.boot_limit = 0;
+    if (!value)
+        return;
+    unsigned limit = 0;
+    size_t digits = 0;
+    for (; value[digits] >= '0' && value[digits] <= '9'; ++digits) {
+        limit = limit * 10 + static_cast<unsigned>(value[digits] - '0');
+        if (limit > 255)
+            return;
+    }
+    if (digits > 0 && (value[digits] == ' ' || value[digits] == '\0'))
+        g_boot.boot_limit = static_cast<uint8_t>(limit);
+}
+
 } // namespace
 
 void apply_boot_options(const char *text)
@@ -65,6 +84,7 @@ void apply_boot_options(const char *text)
         g_boot.rescue_requested = starts_with(value, "rescue") ? 1 : 0;
         g_boot.diags_requested = starts_with(value, "diags") ? 1 : 0;
     }
+    apply_boot_limit(text);
 }
 
 void read_boot_options()

@@ -1,6 +1,6 @@
 // Boot options: reads the boot loader's environment from the ubootenv partition once at
 // start-up and sets the option fields of g_boot (gdb, gdbserver, gdb port, shell, memchk,
-// diagnostics=rescue/diags). Relies on board/mtd.h for the read; called by main.
+// diagnostics=rescue/diags, bootlimit). Relies on board/mtd.h for the read; called by main.
 #pragma once
 
 #include <cstddef>

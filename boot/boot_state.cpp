@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-BootState g_boot = {0, 0, 0, 0, 0, 0, 0, 0, 0, DEFAULT_GDB_PORT, {}};
+BootState g_boot = {0, 0, 0, 0, 0, 0, 0, 0, 0, DEFAULT_GDB_PORT, {}, 0};
 
 void boot_state_reset()
 {
@@ -18,4 +18,5 @@ void boot_state_reset()
     g_boot.memchk_mode = 0;
     g_boot.gdb_port = DEFAULT_GDB_PORT;
     std::memset(g_boot.command_line, 0, sizeof g_boot.command_line);
+    g_boot.boot_limit = 0;
 }

@@ -17,6 +17,7 @@ struct BootState {
     uint8_t memchk_mode;               // boot option memchk
     int32_t gdb_port;                  // TCP port for gdbserver
     char command_line[256];            // shell command line prepared by the launch
+    uint8_t boot_limit;                // boot option bootlimit: trial boots allowed, 0 = off
 };
 
 inline constexpr int32_t DEFAULT_GDB_PORT = 1234;

@@ -12,6 +12,7 @@
 #include "boot/boot_options.h"
 #include "boot/boot_state.h"
 #include "boot/image_boot.h"
+#include "boot/trial_boot.h"
 #include "boot/usb_boot.h"
 #include "rescue/rescue_menu.h"
 
@@ -117,6 +118,7 @@ void boot_main()
 
     int usb_result = try_usb_stick();
     int first = (usb_result == 1 || usb_result == 2) ? usb_result : choose_boot_slot();
+    first = trial_boot_choose_slot(first);
     std::printf("Booting image '%d'\n", first);
     boot_image_slot(first);
 

@@ -17,6 +17,7 @@
 #include "board/i2c.h"
 #include "board/mtd.h"
 #include "boot/launch.h"
+#include "boot/trial_boot.h"
 #include "crypto/digest/sha256.h"
 #include "image/bytes.h"
 #include "image/format.h"
@@ -352,6 +353,7 @@ bool write_component(Install &in, const PlannedWrite &w)
     }
     if (!write_slot_file(w.slot, component.get(), w.layout.total))
         return false;
+    trial_boot_start(w.slot);
     board_set_boot_slot(w.slot);
     return true;
 }

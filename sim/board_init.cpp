@@ -57,20 +57,6 @@ void log_event(const std::string &line)
     _exit(0);
 }
 
-[[noreturn]] void run_boot_manager()
-{
-    signal(SIGINT, SIG_DFL);
-    signal(SIGQUIT, SIG_DFL);
-    const char *term = getenv("TERM");
-    std::string term_entry = std::string("TERM=") + (term && *term ? term : "vt100");
-    const char *env[] = {"PATH=/sbin:/usr/sbin:/bin:/usr/bin", "HOME=/", term_entry.c_str(),
-                         "BOOTSIM_BOARD=/board", nullptr};
-    const char *argv[] = {SANDBOX_BOOTMGR, nullptr};
-    execve(SANDBOX_BOOTMGR, const_cast<char *const *>(argv), const_cast<char *const *>(env));
-    fprintf(stderr, "bootsim: cannot start %s: %s\n", SANDBOX_BOOTMGR, strerror(errno));
-    _exit(127);
-}
-
 std::string reason_of(int status)
 {
     if (WIFSIGNALED(status))
@@ -85,6 +71,22 @@ void kill_everything_else()
 }
 
 } // namespace
+
+void board_run_program(const char *const argv[])
+{
+    signal(SIGINT, SIG_DFL);
+    signal(SIGQUIT, SIG_DFL);
+    const char *term = getenv("TERM");
+    std::string term_value = term && *term ? term : "vt100";
+    clearenv();
+    setenv("PATH", "/sbin:/usr/sbin:/bin:/usr/bin", 1);
+    setenv("HOME", "/", 1);
+    setenv("TERM", term_value.c_str(), 1);
+    setenv("BOOTSIM_BOARD", "/board", 1);
+    execvp(argv[0], const_cast<char *const *>(argv));
+    fprintf(stderr, "bootsim: cannot start %s: %s\n", argv[0], strerror(errno));
+    _exit(127);
+}
 
 void board_init_run(const std::string &root, int usb_delay_ms)
 {
@@ -101,8 +103,10 @@ void board_init_run(const std::string &root, int usb_delay_ms)
         fail("cannot change to", "/");
 
     pid_t manager = fork();
-    if (manager == 0)
-        run_boot_manager();
+    if (manager == 0) {
+        const char *argv[] = {SANDBOX_BOOTMGR, nullptr};
+        board_run_program(argv);
+    }
     if (usb_delay_ms >= 0 && fork() == 0)
         run_hotplug(usb_delay_ms);
 

@@ -18,3 +18,9 @@ inline constexpr const char *BOARD_USB_DIR = "/usb";
 // present), mounts the stick and makes /tmp/usb that many milliseconds later. Returns never: exits 0 once every
 // process of the board is gone, after recording the reason and the event log's last line.
 [[noreturn]] void board_init_run(const std::string &root, int usb_delay_ms);
+
+// Runs a program of the board in the calling process, as the board's init starts the boot
+// manager: default SIGINT and SIGQUIT, and only PATH (/sbin:/usr/sbin:/bin:/usr/bin), HOME,
+// TERM and BOOTSIM_BOARD=/board in the environment. ARGV[0] is looked up on that PATH. Exits
+// with 127 when the program cannot be started.
+[[noreturn]] void board_run_program(const char *const argv[]);

@@ -2,6 +2,7 @@
 // boot loader environment and USB stick, and powers a board on: the simulator build of the
 // boot manager runs inside the board's root file system with the caller's terminal as its
 // serial console. Users run it by hand; the board tests drive it through tests/board.
+#include "sim/board_exec.h"
 #include "sim/fsutil.h"
 #include "sim/power_on.h"
 #include "sim/setup_commands.h"
@@ -39,6 +40,10 @@ const char *const HELP = R"(usage: bootsim COMMAND DIR [ARGS...]
                                    each power-on, when /tmp/usb appears)
   usb DIR remove                   pull the stick out
   conf DIR KEY [VALUE]             read or change a key of DIR/board.conf
+  exec DIR COMMAND [ARGS...]       run one command on the board's root file system with
+                                   its devices and /user, as the running application
+                                   would (bootmgr is the boot manager of this build);
+                                   exits with the command's status (128+N: signal N)
 
 Numbers are decimal or 0x-hexadecimal. Partitions: uboot, ubootenv, devicetree, kernel,
 rfs, rescue. The board's /user is DIR/root/user; slot 1 is DIR/root/user/images/image1.
@@ -137,5 +142,7 @@ int main(int argc, char **argv)
         return command_usb(dir, args);
     if (command == "conf")
         return command_conf(dir, args);
+    if (command == "exec")
+        return args.empty() ? usage() : board_exec(dir, boot_manager_path(), args);
     return usage();
 }

@@ -93,27 +93,24 @@ void bind(const std::string &source, const std::string &target)
         fail("cannot bind", source + " at " + target);
 }
 
-void set_up_mounts(const PowerOnPlan &plan)
+void set_up_mounts(const std::string &board, const std::string &root, const std::string &terminal)
 {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         fail("cannot make the mounts private:", "/");
-    if (mount("tmpfs", (plan.root + "/tmp").c_str(), "tmpfs", MS_NOSUID, "mode=1777") != 0)
-        fail("cannot mount a tmpfs on", plan.root + "/tmp");
-    bind(plan.board, plan.root + "/board");
+    if (mount("tmpfs", (root + "/tmp").c_str(), "tmpfs", MS_NOSUID, "mode=1777") != 0)
+        fail("cannot mount a tmpfs on", root + "/tmp");
+    bind(board, root + "/board");
     for (const char *device : {"null", "zero", "urandom", "tty"})
-        bind(std::string("/dev/") + device, plan.root + "/dev/" + device);
-    bind(plan.terminal, plan.root + "/dev/ttyS0");
-    bind(plan.terminal, plan.root + "/dev/console");
+        bind(std::string("/dev/") + device, root + "/dev/" + device);
+    bind(terminal, root + "/dev/ttyS0");
+    bind(terminal, root + "/dev/console");
 }
 
 // Enters the namespaces, sets up the mounts and waits for init. The board dies with bootsim:
 // this helper with its parent, init with this helper, and every board process with init.
 [[noreturn]] void run_namespace_helper(const PowerOnPlan &plan, pid_t bootsim)
 {
-    if (geteuid() != 0)
-        enter_user_namespace();
-    if (unshare(CLONE_NEWNS | CLONE_NEWPID) != 0)
-        fail("cannot make the board's namespaces", "(unshare)");
+    board_enter_namespaces(plan.board, plan.terminal, CLONE_NEWPID);
     // Set after the unshare, which clears it.
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (getppid() != bootsim)
@@ -121,7 +118,6 @@ void set_up_mounts(const PowerOnPlan &plan)
     struct sigaction stop {};
     stop.sa_handler = on_stop_board; // no SA_RESTART: waitpid() must return
     sigaction(SIGTERM, &stop, nullptr);
-    set_up_mounts(plan);
     pid_t init = fork();
     if (init < 0)
         fail("cannot start", "init");
@@ -201,6 +197,22 @@ struct TerminalKeeper {
 
 } // namespace
 
+void board_enter_namespaces(const std::string &board, const std::string &terminal, int flags)
+{
+    if (geteuid() != 0)
+        enter_user_namespace();
+    if (unshare(CLONE_NEWNS | flags) != 0)
+        fail("cannot make the board's namespaces", "(unshare)");
+    set_up_mounts(board, board + "/root", terminal);
+}
+
+std::string board_terminal()
+{
+    if (isatty(STDIN_FILENO) && ttyname(STDIN_FILENO))
+        return ttyname(STDIN_FILENO);
+    return "/dev/null";
+}
+
 std::string power_off_text(const PowerOnResult &result)
 {
     switch (result.how) {
@@ -243,9 +255,7 @@ PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &optio
         return failed;
     if (sandbox_refresh(board_dir, options.bootmgr) != 0)
         return failed;
-    plan.terminal = "/dev/null";
-    if (isatty(STDIN_FILENO) && ttyname(STDIN_FILENO))
-        plan.terminal = ttyname(STDIN_FILENO);
+    plan.terminal = board_terminal();
     uint8_t usb_status = 0;
     plan.usb_present = sim_eeprom_get(board_dir.c_str(), USB_STATUS_OFFSET, &usb_status) == 0 &&
                        usb_status == USB_PRESENT;

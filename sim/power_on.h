@@ -33,3 +33,13 @@ PowerOnResult power_on(const std::string &board_dir, const PowerOnOptions &optio
 // Text of the reason as written to the event log: "application", "reboot", "exited N",
 // "killed N", "timeout", "switched-off", "failed".
 std::string power_off_text(const PowerOnResult &result);
+
+// For a process about to run a program of the board: a user namespace when not root, a
+// private mount namespace (with FLAGS, such as CLONE_NEWPID, unshared along with it), a fresh
+// /tmp, the board directory at /board, the host's null, zero, urandom and tty devices and
+// TERMINAL as /dev/ttyS0 and /dev/console. The caller then chroots into BOARD/root. Ends the
+// process with status 1 on failure.
+void board_enter_namespaces(const std::string &board, const std::string &terminal, int flags);
+
+// The caller's terminal, which the board gets as its console, or /dev/null without one.
+std::string board_terminal();

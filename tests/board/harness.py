@@ -550,6 +550,12 @@ class Board:
         """A power-on nobody types into, run to its end."""
         return self.power_on(timeout, bootmgr=bootmgr).wait_end()
 
+    def exec(self, *command) -> subprocess.CompletedProcess:
+        """Runs `bootsim exec DIR COMMAND...`: one command on the board, as its application
+        runs it. The result carries the exit status (128 + N for signal N) and the output."""
+        return subprocess.run([bootsim_path(), "exec", str(self.path), *map(str, command)],
+                              capture_output=True, text=True)
+
     def device_log(self) -> list[str]:
         """The device backend's transaction log (DIR/devices.log), one operation a line."""
         log = self.path / "devices.log"

@@ -1,0 +1,147 @@
+"""Trial boot with automatic rollback, as a fleet operator relies on it: with bootlimit=3 an
+application installed from the stick boots three times unless the running application confirms
+it with "bootmgr confirm"; then the board goes back to the other slot for good. A power cut at
+any flash operation of a trial power-on or of the confirmation leaves a board that boots, keeps
+the attempts used and keeps a confirmation once it has returned."""
+
+import itertools
+import pathlib
+import shutil
+
+import pytest
+
+import harness
+
+DEMO_KEY = pathlib.Path(__file__).resolve().parents[2] / "keys/demo/demo-signing-key.NOT-FOR-PRODUCTION.pem"
+ON_TRIAL = "image2: 2.0.0.0 on trial, {} of 3 boots used"
+ROLLED_BACK = "Image2 was not confirmed after 3 boots; booting image1"
+
+
+def install_new(board, env=("bootlimit=3",)):
+    """Slot 1 holds the old image (as from the factory: confirmed); the stick replaces slot 2
+    with the new, signed one, which the first power-on installs and boots. The stick is pulled
+    out afterwards."""
+    board.write_slot(1, harness.tagged_image("old", version="1.0.0.0"))
+    board.set_env(*env)
+    board.insert_usb({"LMW3190_replace2_OS.img": harness.tagged_image(
+        "new", version="2.0.0.0", format=3, sign=DEMO_KEY)})
+    board.eeprom_set(harness.USB_STATUS, harness.USB_PRESENT)
+    board.set_conf("usb_delay", 0)
+    run = board.boot(timeout=60)
+    board.eeprom_set(harness.USB_STATUS, 0)
+    assert tag(run) == "new", run.output
+    return run
+
+
+def tag(run):
+    return harness.started_tag(run, ("old", "new"))
+
+
+def status(board) -> list[str]:
+    result = board.exec("bootmgr", "status")
+    assert result.returncode == 0, result.stderr
+    return result.stdout.splitlines()
+
+
+def snapshot(board):
+    """The board's /user files and its boot-slot and booted-image bytes."""
+    user = board.user_path("")
+    files = {p.relative_to(user): p.read_bytes() for p in user.rglob("*") if p.is_file()}
+    return files, board.boot_slot, board.booted_image
+
+
+def restore(board, saved):
+    files, board.boot_slot, board.booted_image = saved
+    user = board.user_path("")
+    shutil.rmtree(user)
+    for relative, data in files.items():
+        (user / relative).parent.mkdir(parents=True, exist_ok=True)
+        (user / relative).write_bytes(data)
+
+
+@pytest.mark.parametrize("env, tags", [
+    (("bootlimit=3",), ["new", "new", "new", "old", "old"]),
+    ((), ["new"] * 5),  # no bootlimit: the boot slot byte decides, as it always did
+])
+def test_unconfirmed_image_boots_bootlimit_times_then_the_old_slot_for_good(board, env, tags):
+    runs = [install_new(board, env)] + [board.boot(timeout=30) for _ in range(4)]
+    assert [tag(run) for run in runs] == tags
+    rolled_back = [ROLLED_BACK in run.output for run in runs]
+    if env:
+        assert rolled_back == [False, False, False, True, False]
+        assert board.boot_slot == 1
+        assert status(board)[1] == "image2: 2.0.0.0 failed after 3 boots"
+    else:
+        assert not any(rolled_back) and board.boot_slot == 2
+        assert not board.user_path("images/trial").exists()
+
+
+def test_confirmed_after_the_first_boot_stays_on_the_new_image(board):
+    install_new(board)
+    assert status(board) == ["image1: 1.0.0.0 confirmed", ON_TRIAL.format(1), "boot slot: 2",
+                             "bootlimit: 3"]
+    confirm = board.exec("bootmgr", "confirm")
+    assert (confirm.returncode, confirm.stdout) == (0, "Image2 confirmed\n")
+    assert status(board)[1] == "image2: 2.0.0.0 confirmed"
+    assert [tag(board.boot(timeout=30)) for _ in range(4)] == ["new"] * 4
+    # Nothing left on trial: a second confirm changes nothing and succeeds.
+    record = board.user_path("images/trial").read_bytes()
+    again = board.exec("bootmgr", "confirm")
+    assert (again.returncode, again.stdout) == (0, "Image2 is confirmed already\n")
+    assert board.user_path("images/trial").read_bytes() == record
+
+
+def cut_power_ons(board, saved, run):
+    """Runs RUN (one power-on or command) from the state SAVED with the power cut at its 1st,
+    2nd... flash operation until it gets through uncut; yields after each cut."""
+    for cut in itertools.count(1):
+        restore(board, saved)
+        board.set_conf("power_cut", cut)
+        killed = run()
+        board.set_conf("power_cut", 0)
+        if not killed:
+            assert cut > 2, "the sweep never cut a write"
+            return
+        yield cut
+
+
+def used(line) -> int:
+    return int(line.split()[-5 if "on trial" in line else -2])
+
+
+def test_power_cut_at_every_write_of_a_trial_power_on_and_of_confirm(board):
+    install_new(board)
+    one_used = snapshot(board)
+    board.boot(timeout=30)
+    board.boot(timeout=30)
+    three_used = snapshot(board)
+
+    def power_on():
+        return board.boot(timeout=30).status == harness.KILLED
+
+    # Counting (1 -> 2) and rolling back (3 used): the count never goes back, the board
+    # always boots, and once the limit is used up the next power-on boots the old image.
+    for saved, before in ((one_used, 1), (three_used, 3)):
+        for cut in cut_power_ons(board, saved, power_on):
+            assert used(status(board)[1]) >= before, f"cut {cut}"
+            expected = "old" if before == 3 else "new"
+            assert tag(board.boot(timeout=30)) == expected, f"cut {cut}"
+
+    def confirm():
+        result = board.exec("bootmgr", "confirm")
+        assert result.returncode in (0, 128 + 9), result.stderr
+        return result.returncode != 0
+
+    for cut in cut_power_ons(board, one_used, confirm):
+        assert status(board)[1] in (ON_TRIAL.format(1), "image2: 2.0.0.0 confirmed"), f"cut {cut}"
+        assert tag(board.boot(timeout=30)) == "new", f"cut {cut}"
+    # The uncut confirm returned: the confirmation holds.
+    assert status(board)[1] == "image2: 2.0.0.0 confirmed"
+
+
+def test_attempt_that_cannot_be_recorded_boots_the_old_image(board):
+    install_new(board)
+    board.user_path("images/trial.new").mkdir()  # the record cannot be replaced
+    run = board.boot(timeout=30)
+    assert tag(run) == "old" and "Image2 cannot count its trial boot; booting image1" in run.output
+    assert status(board)[1] == ON_TRIAL.format(1) and board.boot_slot == 2
