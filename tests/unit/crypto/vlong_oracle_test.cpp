@@ -165,6 +165,13 @@ TEST(VlongOracle, MultiplyAndSquareMatchOnEveryPath)
             EXPECT_SAME(r, prod.get()) << an << "x" << bn << " round " << round;
             ASSERT_EQ(OK, VLONG_square(r, a, 2 * VLONG_bitLength(a)));
             EXPECT_SAME(r, sq.get()) << an << " squared, round " << round;
+            Vl inPlace; // the result may be an operand
+            ASSERT_EQ(OK, VLONG_makeCopy(a, inPlace.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_multiply(inPlace, inPlace, b, VLONG_bitLength(a) + VLONG_bitLength(b)));
+            EXPECT_SAME(inPlace, prod.get()) << an << "x" << bn << " in place";
+            ASSERT_EQ(OK, VLONG_makeCopy(a, inPlace.out(), nullptr));
+            ASSERT_EQ(OK, VLONG_square(inPlace, inPlace, 2 * VLONG_bitLength(a)));
+            EXPECT_SAME(inPlace, sq.get()) << an << " squared in place";
             // The same value passed twice takes the squaring kernel.
             Vl copy;
             ASSERT_EQ(OK, VLONG_makeCopy(a, copy.out(), nullptr));
