@@ -1,8 +1,9 @@
 // The digest dispatcher and the suite table: buffer rules of HASH_computeDigest, suite rows,
 // null-argument statuses, and incremental updates split at every awkward boundary giving
-// the one-shot digest. Known answers for SHA-1, SHA-224, SHA-256, SHA-384 and SHA-512: the
-// FIPS 180-4 examples (tests/data, run everywhere, also on the target), the length field past
-// 2^32 bytes, and the NIST byte-oriented and Monte Carlo files when the shared folder is present.
+// the one-shot digest. Known answers: the RFC 1321 suite for MD5 and the FIPS 180-4 examples
+// for SHA-1/224/256/384/512 (in tests/data, so they run everywhere, also on the target), the
+// SHA length field past 2^32 bytes, and the NIST byte-oriented and Monte Carlo files when the
+// shared folder is present.
 #include "crypto/digest/hash.h"
 #include "crypto/digest/md5.h"
 #include "crypto/digest/sha1.h"
@@ -305,6 +306,15 @@ TEST(ShaKnownAnswers, Fips180Examples)
 {
     for (const NistFile &f : NIST_FILES)
         EXPECT_EQ(2, check_messages(BM_SOURCE_DIR "/tests/data/fips180_examples.rsp", f, true)) << f.name;
+}
+
+// MD5: the suite of RFC 1321 (also without the shared vectors, and on the target).
+TEST(Md5KnownAnswers, Rfc1321Suite)
+{
+    const NistFile md5 = {"MD5", HASH_ID_MD5, 16};
+    EXPECT_EQ(7, check_messages(BM_SOURCE_DIR "/tests/data/md5_rfc1321.rsp", md5, false));
+    if (check_messages(shared_vector_path("md5/rfc-1321.txt"), md5, false) < 0)
+        GTEST_SKIP() << "md5 vectors absent";
 }
 
 // Short files cover every length from 0 to one block and beyond (so the 56/112-byte two-block
