@@ -1,8 +1,9 @@
-// Edge-case tests of the big integers. They use no oracle, so they also run on the
+// Edge-case tests of the big integers (tables in tests/data/vlong_cases.txt). They use no oracle, so they also run on the
 // big-endian target, where they catch byte-order faults in the conversions; values of every
 // size are compared with OpenSSL in vlong_oracle_test.
 #include "crypto/bigint/vlong.h"
 #include "crypto/bigint/vlong_internal.h"
+#include "tests/unit/crypto/vector_file.h"
 #include "tests/unit/crypto/vlong_test_util.h"
 
 #include <gtest/gtest.h>
@@ -15,37 +16,49 @@
 
 namespace {
 
+// The records of one section of tests/data/vlong_cases.txt.
+std::vector<VectorRecord> cases(const char *section)
+{
+    auto records = read_vector_file(BM_SOURCE_DIR "/tests/data/vlong_cases.txt");
+    EXPECT_TRUE(records) << "tests/data/vlong_cases.txt";
+    std::vector<VectorRecord> out;
+    for (const VectorRecord &r : records.value_or(std::vector<VectorRecord>{}))
+        if (r.in_section(section))
+            out.push_back(r);
+    EXPECT_FALSE(out.empty()) << section;
+    return out;
+}
+
+MSTATUS statusNamed(const std::string &name)
+{
+    const std::pair<const char *, MSTATUS> names[] = {{"OK", OK}, {"ERR_BAD_MODULO", ERR_BAD_MODULO},
+                                                      {"ERR_NO_INVERSE", ERR_NO_INVERSE},
+                                                      {"ERR_DIVIDE_BY_ZERO", ERR_DIVIDE_BY_ZERO}};
+    for (const auto &[text, status] : names)
+        if (name == text)
+            return status;
+    ADD_FAILURE() << "unknown status " << name;
+    return OK;
+}
+
 TEST(Vlong, ByteStringConversionsRoundTripAndPadOnTheLeft)
 {
-    struct Case {
-        const char *in;      // big-endian input bytes
-        uint32_t used;       // units after reading
-        const char *minimal; // minimal byte string written back
-    } cases[] = {
-        {"", 0, ""},
-        {"000000", 0, ""},
-        {"000001", 1, "01"},
-        {"0100", 1, "0100"},
-        {"01020304", 1, "01020304"},
-        {"0102030405", 2, "0102030405"},
-        {"00000000ffffffff00000000", 2, "ffffffff00000000"},
-        {"8000000000000000000000000000000000", 5, "8000000000000000000000000000000000"},
-    };
-    for (const Case &c : cases) {
-        std::vector<uint8_t> in = hexBytes(c.in);
+    for (const VectorRecord &c : cases("bytestring")) {
+        const std::string &hex = *c.get("In"), &minimalHex = *c.get("Minimal");
+        std::vector<uint8_t> in = hexBytes(hex);
         Vl v;
         ASSERT_EQ(OK, VLONG_vlongFromByteString(in.data(), int32_t(in.size()), v.out(), nullptr));
-        EXPECT_EQ(c.used, v->used) << c.in;
+        EXPECT_EQ(std::stoul(*c.get("Used")), v->used) << hex;
         EXPECT_EQ(0u, v->negative);
         int32_t len = -1;
         ASSERT_EQ(OK, VLONG_byteStringFromVlong(v, nullptr, &len));
-        std::vector<uint8_t> minimal = hexBytes(c.minimal);
-        ASSERT_EQ(int32_t(minimal.size()), len) << c.in;
+        std::vector<uint8_t> minimal = hexBytes(minimalHex);
+        ASSERT_EQ(int32_t(minimal.size()), len) << hex;
         std::vector<uint8_t> out(size_t(len) + 3, 0xAA);
         int32_t size = len + 3;
         ASSERT_EQ(OK, VLONG_byteStringFromVlong(v, out.data(), &size));
         EXPECT_EQ(len + 3, size) << "the length is left as the buffer size";
-        EXPECT_EQ("000000" + std::string(c.minimal), bytesHex(out.data(), out.size()));
+        EXPECT_EQ("000000" + minimalHex, bytesHex(out.data(), out.size()));
     }
     // 0x0100 into a 4-byte buffer: 00 00 01 00 (unit order and byte order both show here).
     Vl v(vlHex("0100"));
@@ -125,18 +138,11 @@ TEST(Vlong, QueriesAndSmallOperations)
 
 TEST(Vlong, ComparisonsFollowSignAndMagnitude)
 {
-    struct Case {
-        const char *a, *b;
-        int magnitude, sign;
-    } cases[] = {
-        {"5", "3", 1, 1},           {"-5", "3", 1, -1},      {"-5", "-3", 1, -1},
-        {"-3", "-5", -1, 1},        {"100000000", "ffffffff", 1, 1},
-        {"0", "-0", 0, 0},          {"7", "7", 0, 0},        {"-7", "7", 0, -1},
-    };
-    for (const Case &c : cases) {
-        Vl a(vlHex(c.a)), b(vlHex(c.b));
-        EXPECT_EQ(c.magnitude, VLONG_compareMagnitude(a, b)) << c.a << " vs " << c.b;
-        EXPECT_EQ(c.sign, VLONG_compareSigned(a, b)) << c.a << " vs " << c.b;
+    for (const VectorRecord &c : cases("compare")) {
+        const std::string &x = *c.get("A"), &y = *c.get("B");
+        Vl a(vlHex(x)), b(vlHex(y));
+        EXPECT_EQ(std::stoi(*c.get("Magnitude")), VLONG_compareMagnitude(a, b)) << x << " vs " << y;
+        EXPECT_EQ(std::stoi(*c.get("Sign")), VLONG_compareSigned(a, b)) << x << " vs " << y;
     }
     // A zero that carries the negative flag counts as non-negative.
     Vl negZero(vlHex("0")), one(vlHex("1"));
@@ -162,54 +168,49 @@ TEST(Vlong, DivisionEdgeCases)
 
 TEST(Vlong, ModexpEdgeCases)
 {
-    struct Case {
-        const char *x, *e, *n;
-        MSTATUS status;
-        const char *result;
-    } cases[] = {
-        {"5", "0", "1", OK, "1"},       // e = 0 gives 1 even for n = 1
-        {"0", "3", "7", OK, "0"},       // x = 0 gives 0
-        {"5", "3", "1", OK, "0"},
-        {"5", "3", "0", ERR_BAD_MODULO, nullptr},
-        {"9", "2", "7", OK, "4"},       // x above n
-        {"3", "5", "8", OK, "3"},       // even modulus
-    };
-    for (const Case &c : cases) {
-        Vl x(vlHex(c.x)), e(vlHex(c.e)), n(vlHex(c.n)), r;
-        EXPECT_EQ(c.status, VLONG_modexp(x, e, n, r.out(), nullptr)) << c.x << "^" << c.e << " mod " << c.n;
-        if (c.result) {
-            ASSERT_NE(nullptr, r.v);
-            EXPECT_EQ(c.result, hexOf(r));
+    for (const VectorRecord &c : cases("modexp")) {
+        const std::string where = *c.get("X") + "^" + *c.get("E") + " mod " + *c.get("N");
+        Vl x(vlHex(*c.get("X"))), e(vlHex(*c.get("E"))), n(vlHex(*c.get("N"))), r;
+        EXPECT_EQ(statusNamed(*c.get("Status")), VLONG_modexp(x, e, n, r.out(), nullptr)) << where;
+        if (const std::string *result = c.get("Result")) {
+            ASSERT_NE(nullptr, r.v) << where;
+            EXPECT_EQ(*result, hexOf(r)) << where;
         }
     }
     Vl one(vlHex("1")), r;
     EXPECT_EQ(ERR_NULL_POINTER, VLONG_modexp(nullptr, one, one, r.out(), nullptr));
 }
 
+// Inverses of every size are compared with OpenSSL in vlong_oracle_test.
+TEST(Vlong, ModularInverseEdgeCases)
+{
+    for (const VectorRecord &c : cases("inverse")) {
+        const std::string where = *c.get("A") + " mod " + *c.get("M");
+        Vl a(vlHex(*c.get("A"))), m(vlHex(*c.get("M"))), r;
+        EXPECT_EQ(statusNamed(*c.get("Status")), VLONG_modularInverse(a, m, r.out(), nullptr)) << where;
+        if (const std::string *inverse = c.get("Inverse"))
+            EXPECT_EQ(*inverse, hexOf(r)) << where;
+        else
+            EXPECT_EQ(nullptr, r.v) << where;
+    }
+}
+
 // Minimal two's-complement forms, each read back (0x80 00 .. 00 is the most negative value
 // of its length).
 TEST(Vlong, LengthPrefixedIntegersRoundTripInMinimalForm)
 {
-    struct Case {
-        const char *value, *bytes;
-    } cases[] = {
-        {"0", "00000000"},           {"1", "0000000101"},     {"7f", "000000017f"},
-        {"80", "000000020080"},      {"-1", "00000001ff"},    {"-7f", "0000000181"},
-        {"-80", "0000000180"},       {"-81", "00000002ff7f"}, {"-100", "00000002ff00"},
-        {"-800000", "00000003800000"}, {"-ff", "00000002ff01"},
-        {"123456789abcdef0", "00000008123456789abcdef0"},
-    };
-    for (const Case &c : cases) {
-        Vl v(vlHex(c.value));
+    for (const VectorRecord &c : cases("mpint")) {
+        const std::string &value = *c.get("Value");
+        Vl v(vlHex(value));
         uint8_t *bytes = nullptr;
         uint32_t len = 0;
         ASSERT_EQ(OK, VLONG_mpintFromVlong(v, &bytes, &len));
-        EXPECT_EQ(c.bytes, bytesHex(bytes, len)) << c.value;
+        EXPECT_EQ(*c.get("Bytes"), bytesHex(bytes, len)) << value;
         Vl back;
         uint32_t consumed = 0;
         ASSERT_EQ(OK, VLONG_newFromMpint(bytes, len, back.out(), &consumed));
-        EXPECT_EQ(c.value, hexOf(back));
-        EXPECT_EQ(len, consumed) << c.value;
+        EXPECT_EQ(value, hexOf(back));
+        EXPECT_EQ(len, consumed) << value;
         std::free(bytes);
     }
 }
