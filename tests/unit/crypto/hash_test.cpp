@@ -179,7 +179,7 @@ TEST(HashContexts, TypedOneShotsRejectNullArguments)
 
 // MD5's bit counter carries from the low into the high word instead of wrapping: a wrapped
 // counter would encode the wrong length in the final block of a >512 MiB message. (The SHA
-// counters are checked through the length they encode, in sha_test.)
+// counters are checked through the length they encode, in the SHA length-field test below.)
 TEST(HashContexts, Md5LengthCounterCarriesIntoTheHighWord)
 {
     uint8_t data[32] = {};
