@@ -80,16 +80,6 @@ def test_refused_gdb_image_starts_the_application_normally(board, make_source, m
     assert run.events.calls("backtrace") == [""]
 
 
-def test_gdbserver_boot_extracts_nothing(board):
-    board.write_slot(1, harness.application_image())
-    board.write_slot(2, harness.gdb_component())
-    board.set_env("gdbserver=on")
-    run = board.boot(timeout=30)
-    assert "Extracting GDB" not in run.output
-    assert run.events.calls("gdbserver") == [":1234 " + APP]
-    assert run.events.calls("gdb") == []
-
-
 @pytest.mark.parametrize("payload", [harness.tarball(harness.DEFAULT_APP_FILES), gzip.compress(b"echo hi\n")],
                          ids=["application tarball", "plain text"])
 def test_gdb_image_that_is_not_a_program_is_not_started(board, payload):

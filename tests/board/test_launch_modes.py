@@ -44,6 +44,7 @@ def test_launch_mode_runs_its_command(board, env, program, args, preload, ending
         assert run.events.calls("backtrace") == []
         assert run.events.calls("reboot") == [""]
     assert (GDB_MISSING in run.output) == ("gdb=on" in env)
+    assert ("Extracting GDB" in run.output) == ("gdb=on" in env)
 
 
 def test_shell_opens_before_the_application_starts(board):

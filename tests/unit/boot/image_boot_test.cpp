@@ -96,6 +96,10 @@ TEST(FindBootComponent, StopsAtTheFirstApplicationOrDiagnosticsComponent)
         // A component that is only passed over is stepped over by T; its H is never used.
         {"format-2 rfs whose H is below 20", cat({raw_header(30, RFS | IMAGE_FORMAT2_FLAG, 0, 12), Bytes(18, 0)}),
          component(DIAGS, 1, 12), {}, DIAGS, 1, 16, 12},
+        {"format-3 kernel whose H is beyond T", cat({raw_header(24, KERNEL, IMAGE_HDR3_TAG, 0, 0x200), Bytes(16, 0)}),
+         component(APPLICATION, 3, 12), {}, APPLICATION, 3, 40, 12},
+        {"format-3 kernel whose H is below 24", cat({raw_header(24, KERNEL, IMAGE_HDR3_TAG, 0, 8), Bytes(16, 0)}),
+         component(APPLICATION, 1, 12), {}, APPLICATION, 1, 16, 12},
     };
     for (const Case &c : cases) {
         Found r = search(cat({c.before, c.target, c.after}));

@@ -1,10 +1,13 @@
-// The entropy pool, the platform locks and the random contexts: lock checks, the reseed every
-// 384 bits, and seeding from a device file. The pool's bit positions and stirring are checked
+// The entropy pool, the platform locks, the random contexts and their CTR_DRBG: lock checks,
+// the reseed every 384 bits, seeding from a device file; the DRBG's CAVP "[AES-256 no df]"
+// files (no reseed, and reseed between instantiate and generate; their first records are in
+// tests/data) and its length and counter limits with their statuses. The pool's bit positions and stirring are checked
 // against a model in random_oracle_test.
 #include "crypto/random/entropy.h"
 #include "crypto/init.h"
 #include "crypto/common/platform_hooks.h"
 #include "crypto/random/random.h"
+#include "crypto/random/ctr_drbg.h"
 
 #include "tests/unit/crypto/vector_file.h"
 
@@ -13,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <unistd.h>
@@ -240,6 +244,193 @@ TEST_F(DeviceSeed, MissingGlobalContextStopsAtFirstBit)
     EXPECT_EQ(RANDOM_seedFromDevice(), ERR_NULL_POINTER);
     EXPECT_EQ(g_entropyPool.bitPos, pos);
     g_randomContext = saved;
+}
+
+// ---- CTR_DRBG (AES-256, no derivation function)
+
+MSTATUS instantiate(CtrDrbgState *s, const std::vector<uint8_t> &entropy,
+                    const std::vector<uint8_t> &pers = {})
+{
+    return CTR_DRBG_instantiate(s, 16, 32, entropy.data(), static_cast<uint32_t>(entropy.size()),
+                                pers.empty() ? nullptr : pers.data(),
+                                static_cast<uint32_t>(pers.size()));
+}
+
+MSTATUS generate(CtrDrbgState *s, std::vector<uint8_t> &out, const std::vector<uint8_t> &addl = {})
+{
+    return CTR_DRBG_generate(s, out.data(), static_cast<uint32_t>(out.size()),
+                             addl.empty() ? nullptr : addl.data(), static_cast<uint32_t>(addl.size()));
+}
+
+// Runs every "[AES-256 no df]" record of one file, with personalisation strings and
+// additional inputs where the record has them; -1 when the file is absent.
+int run_cavp_file(const std::string &path, bool with_reseed)
+{
+    auto records = read_vector_file(path);
+    if (!records)
+        return -1;
+    int checked = 0;
+    for (const VectorRecord &r : *records) {
+        const std::string *entropy = r.get("EntropyInput"), *expect = r.get("ReturnedBits");
+        if (!r.in_section("AES-256 no df") || !entropy || !expect)
+            continue;
+        CtrDrbgState s;
+        EXPECT_EQ(instantiate(&s, hexBytes(*entropy), hexBytes(*r.get("PersonalizationString"))), OK);
+        if (with_reseed) {
+            auto e = hexBytes(*r.get("EntropyInputReseed"));
+            auto a = hexBytes(*r.get("AdditionalInputReseed"));
+            EXPECT_EQ(CTR_DRBG_reseed(&s, e.data(), static_cast<uint32_t>(e.size()),
+                                      a.empty() ? nullptr : a.data(), static_cast<uint32_t>(a.size())),
+                      OK);
+        }
+        EXPECT_EQ(s.reseedCounter, 1u);
+        std::vector<uint8_t> out(hexBytes(*expect).size());
+        EXPECT_EQ(generate(&s, out, hexBytes(*r.get("AdditionalInput", 0))), OK);
+        EXPECT_EQ(generate(&s, out, hexBytes(*r.get("AdditionalInput", 1))), OK);
+        EXPECT_EQ(bytesHex(out), *expect) << path << " COUNT " << *r.get("COUNT");
+        EXPECT_EQ(s.reseedCounter, 3u);
+        ++checked;
+    }
+    return checked;
+}
+
+// The first record of each file is in tests/data, so that it runs without the shared
+// vectors (and on the target either way).
+TEST(CtrDrbgCavp, NoReseedAndReseedBeforeGenerate)
+{
+    const std::pair<const char *, bool> files[] = {{"no_reseed", false}, {"pr_false", true}};
+    for (const auto &[variant, with_reseed] : files) {
+        const std::string first = std::string(BM_SOURCE_DIR "/tests/data/ctr_drbg_") + variant + "_first.rsp";
+        EXPECT_EQ(run_cavp_file(first, with_reseed), 1) << first;
+        int checked = run_cavp_file(shared_vector_path(std::string("drbg/") + variant + "/CTR_DRBG_AES-256_no_df.rsp"),
+                                    with_reseed);
+        if (checked < 0)
+            GTEST_SKIP() << "drbg vectors absent";
+        EXPECT_EQ(checked, 240) << variant;
+    }
+}
+
+struct InstantiateCase {
+    uint32_t block_length;
+    uint32_t key_length;
+    uint32_t entropy_length;
+    MSTATUS expect;
+};
+
+TEST(CtrDrbgLimits, InstantiateChecksLengths)
+{
+    const InstantiateCase cases[] = {
+        {16, 32, 48, OK},
+        {16, 16, 32, OK},
+        {16, 24, 40, OK},
+        {12, 32, 44, ERR_DRBG_BAD_BLOCK_LENGTH},
+        {0, 32, 32, ERR_DRBG_BAD_BLOCK_LENGTH},
+        {16, 20, 36, ERR_DRBG_BAD_KEY_LENGTH},
+        {16, 0, 16, ERR_DRBG_BAD_KEY_LENGTH},
+        {8, 16, 24, ERR_DRBG_BAD_KEY_LENGTH},  // triple DES needs 21 key bytes
+        {8, 21, 29, ERR_DRBG_BAD_BLOCK_LENGTH}, // triple DES is not carried by this build
+        {16, 32, 47, ERR_DRBG_BAD_ENTROPY_LENGTH},
+        {16, 32, 49, ERR_DRBG_BAD_ENTROPY_LENGTH},
+        {16, 16, 48, ERR_DRBG_BAD_ENTROPY_LENGTH},
+    };
+    std::vector<uint8_t> entropy(64, 0x11);
+    for (const InstantiateCase &c : cases) {
+        CtrDrbgState s;
+        EXPECT_EQ(CTR_DRBG_instantiate(&s, c.block_length, c.key_length, entropy.data(),
+                                       c.entropy_length, nullptr, 0),
+                  c.expect)
+            << c.block_length << "/" << c.key_length << "/" << c.entropy_length;
+        if (c.expect == OK) {
+            EXPECT_EQ(s.reseedCounter, 1u);
+            EXPECT_EQ(s.flags & CTR_DRBG_FLAG_DF, 0u);
+            std::vector<uint8_t> out(33);
+            EXPECT_EQ(generate(&s, out), OK);
+        }
+    }
+    CtrDrbgState s;
+    EXPECT_EQ(CTR_DRBG_instantiate(nullptr, 16, 32, entropy.data(), 48, nullptr, 0), ERR_NULL_POINTER);
+    EXPECT_EQ(CTR_DRBG_instantiate(&s, 16, 32, nullptr, 48, nullptr, 0), ERR_NULL_POINTER);
+    EXPECT_EQ(CTR_DRBG_instantiate(&s, 16, 32, entropy.data(), 48, nullptr, 48), ERR_NULL_POINTER);
+    EXPECT_EQ(CTR_DRBG_instantiate(&s, 16, 32, entropy.data(), 48, entropy.data(), 49),
+              ERR_DRBG_BAD_ENTROPY_LENGTH);
+}
+
+TEST(CtrDrbgLimits, ReseedNeedsExactlySeedlen)
+{
+    std::vector<uint8_t> entropy(64, 0x22);
+    CtrDrbgState s;
+    ASSERT_EQ(instantiate(&s, std::vector<uint8_t>(48, 1)), OK);
+    std::vector<uint8_t> out(16);
+    ASSERT_EQ(generate(&s, out), OK);
+    for (uint32_t len : {0u, 32u, 47u, 49u, 64u}) {
+        EXPECT_EQ(CTR_DRBG_reseed(&s, entropy.data(), len, nullptr, 0), ERR_DRBG_BAD_ENTROPY_LENGTH) << len;
+        EXPECT_EQ(s.reseedCounter, 2u) << "a refused reseed must not touch the state";
+    }
+    EXPECT_EQ(CTR_DRBG_reseed(&s, entropy.data(), 48, entropy.data(), 49), ERR_DRBG_BAD_ENTROPY_LENGTH);
+    EXPECT_EQ(CTR_DRBG_reseed(&s, entropy.data(), 48, nullptr, 0), OK);
+    EXPECT_EQ(s.reseedCounter, 1u);
+    EXPECT_EQ(CTR_DRBG_reseed(nullptr, entropy.data(), 48, nullptr, 0), ERR_NULL_POINTER);
+    EXPECT_EQ(CTR_DRBG_reseed(&s, nullptr, 48, nullptr, 0), ERR_NULL_POINTER);
+}
+
+TEST(CtrDrbgLimits, RequestLengthAndReseedCounter)
+{
+    CtrDrbgState s;
+    ASSERT_EQ(instantiate(&s, std::vector<uint8_t>(48, 3)), OK);
+    // 2^19 bits = 65536 bytes is refused; one byte less is served.
+    std::vector<uint8_t> big(65536);
+    EXPECT_EQ(CTR_DRBG_generate(&s, big.data(), 65536, nullptr, 0), ERR_DRBG_REQUEST_TOO_LONG);
+    EXPECT_EQ(CTR_DRBG_generate(&s, big.data(), 0xFFFFFFFF, nullptr, 0), ERR_DRBG_REQUEST_TOO_LONG);
+    EXPECT_EQ(s.reseedCounter, 1u);
+    EXPECT_EQ(CTR_DRBG_generate(&s, big.data(), 65535, nullptr, 0), OK);
+    EXPECT_EQ(s.reseedCounter, 2u);
+
+    s.reseedCounter = (uint64_t{1} << 48) - 1;
+    std::vector<uint8_t> out(16);
+    EXPECT_EQ(generate(&s, out), OK);
+    EXPECT_EQ(s.reseedCounter, uint64_t{1} << 48);
+    EXPECT_EQ(generate(&s, out), ERR_DRBG_RESEED_REQUIRED);
+    EXPECT_EQ(CTR_DRBG_reseed(&s, std::vector<uint8_t>(48, 4).data(), 48, nullptr, 0), OK);
+    EXPECT_EQ(generate(&s, out), OK);
+
+    EXPECT_EQ(CTR_DRBG_generate(nullptr, out.data(), 16, nullptr, 0), ERR_NULL_POINTER);
+    EXPECT_EQ(CTR_DRBG_generate(&s, nullptr, 16, nullptr, 0), ERR_NULL_POINTER);
+}
+
+// A request that ends inside a block takes the leading bytes of that block: the first n
+// bytes of a longer request from the same state match, for every n around block edges.
+TEST(CtrDrbgLimits, PartialBlocksArePrefixesOfWholeOutput)
+{
+    CtrDrbgState base;
+    ASSERT_EQ(instantiate(&base, std::vector<uint8_t>(48, 5)), OK);
+    std::vector<uint8_t> whole(64);
+    CtrDrbgState copy = base;
+    ASSERT_EQ(generate(&copy, whole), OK);
+    for (uint32_t n : {0u, 1u, 15u, 16u, 17u, 31u, 32u, 33u, 63u}) {
+        CtrDrbgState s = base;
+        std::vector<uint8_t> part(n + 1, 0xEE);
+        ASSERT_EQ(CTR_DRBG_generate(&s, part.data(), n, nullptr, 0), OK);
+        EXPECT_EQ(bytesHex(part.data(), n), bytesHex(whole.data(), n)) << n;
+        EXPECT_EQ(part[n], 0xEE) << "wrote past the request of " << n;
+    }
+}
+
+// V is a 128-bit big-endian counter: incrementing all-ones wraps to zero rather than
+// carrying into the key that follows it in the state.
+TEST(CtrDrbgLimits, CounterWrapsWithinV)
+{
+    CtrDrbgState s;
+    ASSERT_EQ(instantiate(&s, std::vector<uint8_t>(48, 6)), OK);
+    std::memset(s.vKey, 0xFF, 16);
+    uint8_t key_before[32];
+    std::memcpy(key_before, s.vKey + 16, 32);
+    AesKey k;
+    ASSERT_EQ(AES_expandKey(&k, key_before, 32), OK);
+    uint8_t zero[16] = {}, expect[16];
+    ASSERT_EQ(AES_encryptBlock(&k, zero, expect), OK);
+    uint8_t out[16];
+    ASSERT_EQ(CTR_DRBG_generate(&s, out, 16, nullptr, 0), OK);
+    EXPECT_EQ(bytesHex(out, 16), bytesHex(expect, 16));
 }
 
 } // namespace

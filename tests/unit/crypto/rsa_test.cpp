@@ -4,6 +4,7 @@
 #include "crypto/digest/hash.h"
 #include "crypto/rsa/rsa.h"
 #include "tests/unit/crypto/rsa_test_util.h"
+#include "tests/unit/crypto/vector_file.h"
 #include "tests/unit/crypto/vlong_test_util.h"
 
 #include <gtest/gtest.h>
@@ -12,20 +13,15 @@
 
 namespace {
 
-// A 1024-bit key made by OpenSSL, and its signature over SHA-256("abc").
-const char *const KAT_N =
-    "b6ef61527adcd8fa301c773af8257a361976237d8c74ec1d3317753f4c4ff0865251be74336f8c13d2f6458e6183525d"
-    "285d40df5cdffccfdf834bdbbf3889b335d8662dd8c8d23a89ad873726693f6abba1738eb4babfa45d02d6b3358c75b5"
-    "055d59a0cc481d9e392dbe982f283cdd9d952871a6953175cd0ea2acf7265c2b";
-const char *const KAT_D =
-    "2034d0bb86a9ef014d0b15eaa9d95f44bb02d388bcfbb0be0b4aabf7b2e5b800cde95a5076e5c29192e88ca25e849231"
-    "9873a2823085b6aa9a3d3153c4bc9d71450b42e9dae7ec2a2bb83778f8247d74e7a1846cf3b03806fdd9fdb8aa025777"
-    "bd08897b4c1eff41a629dbf2001f325460584481a15293ffadb9ff9a46d28031";
-const char *const KAT_SIGNATURE =
-    "0bca128233053accceb3719ddd542786222332104822dfd4c154efada603f1d02665ecd3a3951def865991770cb77d95"
-    "bbec1e70adb0ec462d0628216fad9dbe417d19137ae5ec0bf9a90fca9882115a30eb5f69012bcadd157215702ba413b1"
-    "411db81d625fc850d6f49d132f6f3a0fbef8af475c35960597f72e23b0d85993";
-const char *const SHA256_ABC = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+// A field of tests/data/rsa1024_kat.txt: a 1024-bit key made by OpenSSL, its private exponent,
+// and its signature over SHA-256("abc") ("" when missing, which fails every test using it).
+std::string kat(const char *name)
+{
+    static const auto records = read_vector_file(BM_SOURCE_DIR "/tests/data/rsa1024_kat.txt");
+    const std::string *value = records && !records->empty() ? records->front().get(name) : nullptr;
+    return value ? *value : "";
+}
+const std::string KAT_N = kat("N"), KAT_D = kat("D"), KAT_SIGNATURE = kat("Signature"), SHA256_ABC = kat("Digest");
 constexpr size_t K = 128;
 
 struct KeyHolder {

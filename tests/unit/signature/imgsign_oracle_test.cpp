@@ -14,9 +14,28 @@
 #include "tests/support/image_parts.h"
 #include "tests/unit/signature/signer.h"
 
+#include <openssl/pem.h>
+
+#include <cstdio>
+
 #include <string>
 
 namespace {
+
+// The development signing key of keys/demo, which the built-in table of test builds holds.
+Signer demo_signer()
+{
+    static PkeyPtr key = [] {
+        FILE *f = std::fopen(BM_SOURCE_DIR "/keys/demo/demo-signing-key.NOT-FOR-PRODUCTION.pem", "r");
+        EXPECT_NE(nullptr, f);
+        PkeyPtr k(f ? PEM_read_PrivateKey(f, nullptr, nullptr, nullptr) : nullptr, &EVP_PKEY_free);
+        if (f)
+            std::fclose(f);
+        return k;
+    }();
+    return {key.get(), encodeKey(key.get(), OSSL_KEYMGMT_SELECT_PUBLIC_KEY, "PEM", "SubjectPublicKeyInfo"), {}, {}, {},
+            {}, size_t(EVP_PKEY_get_size(key.get()))};
+}
 
 // SHA-256 of the public key blob, built here from OpenSSL's numbers:
 // 00000000 00000001 00000001 | 01 00 | len(e) e | len(n) n.
@@ -244,12 +263,39 @@ TEST_F(SignatureTest, GateTakesSignaturesOfTrustedKeysOnly)
                                                          {IMAGE_RECORD_SIGNATURE, trusted.sign(other)}};
     EXPECT_EQ("rejected \tImage rejected\n", gate_line(image_build_component(plan(KERNEL, 1, 3, 0, two_signatures), PAYLOAD)));
 
-    // A signature that verifies with a key the component brings along is not enough.
-    Bytes foreign = signed_component(stranger, PAYLOAD, 1);
-    EXPECT_EQ("rejected \tImage rejected: key not trusted\n", gate_line(foreign));
-    TrustedKeys any{nullptr, 0, true};
-    trusted_keys_override(&any);
-    EXPECT_EQ(verified, gate_line(foreign));
+    // A signature that verifies with a key the component brings along is not enough: the
+    // whole fingerprint must be in the table (the demo key's, altered in its first or last byte,
+    // does not let the demo key in), unless the table was built to take any key.
+    const Signer demo = demo_signer();
+    Bytes demo_fp(KEY_FINGERPRINT_SIZE);
+    ASSERT_EQ(OK, trusted_key_fingerprint(demo.spki_pem.data(), uint32_t(demo.spki_pem.size()), demo_fp.data()));
+    Bytes first = demo_fp, last = demo_fp;
+    first[0] ^= 1;
+    last[KEY_FINGERPRINT_SIZE - 1] ^= 1;
+    const std::string untrusted = "rejected \tImage rejected: key not trusted\n";
+    const struct {
+        const char *what;
+        const Signer &signer;
+        std::vector<Bytes> fingerprints;
+        bool any;
+        const std::string &line;
+    } rows[] = {
+        {"stranger, trusted table", stranger, {fingerprint_}, false, untrusted},
+        {"stranger, any key", stranger, {}, true, verified},
+        {"demo key in second row", demo, {fingerprint_, demo_fp}, false, verified},
+        {"demo fingerprint, last byte changed", demo, {last}, false, untrusted},
+        {"demo fingerprint, first byte changed", demo, {first}, false, untrusted},
+        {"empty table", demo, {}, false, untrusted},
+    };
+    for (const auto &row : rows) {
+        Bytes flat;
+        for (const Bytes &f : row.fingerprints)
+            flat.insert(flat.end(), f.begin(), f.end());
+        const TrustedKeys table{reinterpret_cast<const uint8_t(*)[KEY_FINGERPRINT_SIZE]>(flat.data()),
+                                row.fingerprints.size(), row.any};
+        trusted_keys_override(&table);
+        EXPECT_EQ(row.line, gate_line(signed_component(row.signer, PAYLOAD, 1))) << row.what;
+    }
 }
 
 // A trusted key file is judged by its own numbers, so the limit is named even where the key
