@@ -28,9 +28,10 @@ std::string scratch(const std::string &name)
     return std::string(BM_BINARY_DIR) + "/tests/imgtool-scratch-" + name;
 }
 
-ToolRun imgtool(const std::string &args)
+// Runs a shell command line with standard error joined to standard output.
+ToolRun run_command(const std::string &command)
 {
-    std::string cmd = std::string(BM_BINARY_DIR) + "/tools/imgtool " + args + " 2>&1";
+    std::string cmd = command + " 2>&1";
     ToolRun run{-1, {}};
     FILE *p = popen(cmd.c_str(), "r");
     if (!p)
@@ -42,6 +43,11 @@ ToolRun imgtool(const std::string &args)
     int status = pclose(p);
     run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return run;
+}
+
+ToolRun imgtool(const std::string &args)
+{
+    return run_command(std::string(BM_BINARY_DIR) + "/tools/imgtool " + args);
 }
 
 void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes)
@@ -257,4 +263,143 @@ TEST(Imgtool, SignedPackagesGetTheBoardsVerdict)
     ToolRun a = imgtool("keyhash " + demo), b = imgtool("keyhash " + demo_public);
     ASSERT_EQ(0, a.status) << a.out;
     EXPECT_EQ(a.out.substr(0, 64), b.out.substr(0, 64));
+}
+
+// ---- the signing side: every way of signing gives one component ----
+
+namespace {
+
+const std::string DEMO = std::string(BM_SOURCE_DIR) + "/keys/demo/demo-signing-key.NOT-FOR-PRODUCTION";
+
+// Runs a shell script with IMGTOOL, KEY (the demo key, no suffix), PAY (a payload), OUT and
+// S (the scratch prefix) set.
+ToolRun shell(const std::string &script)
+{
+    const std::string env = "IMGTOOL=" + std::string(BM_BINARY_DIR) + "/tools/imgtool KEY=" + DEMO +
+                            " PAY=" + scratch("sign-payload") + " OUT=" + scratch("sign-out") + " S=" + scratch("");
+    return run_command(env + " sh -c '" + script + "' </dev/null");
+}
+
+// A key made once per build tree with openssl: FILE.pem, and FILE.pub.pem its public half.
+std::string generated_key(const std::string &name, const std::string &genpkey_options)
+{
+    const std::string path = scratch(name);
+    if (read_bytes(path + ".pub.pem").empty()) {
+        EXPECT_EQ(0, std::system(("openssl genpkey -algorithm RSA " + genpkey_options + " -out " + path +
+                                  ".pem 2>/dev/null && openssl pkey -in " + path + ".pem -pubout -out " + path +
+                                  ".pub.pem").c_str()));
+    }
+    return path;
+}
+
+// Each script leaves $OUT; it must equal create --sign with the demo PEM file.
+void expect_same_as_pem_signing(const std::vector<std::pair<const char *, std::string>> &routes)
+{
+    std::vector<uint8_t> payload(3001);
+    for (size_t i = 0; i < payload.size(); i++)
+        payload[i] = static_cast<uint8_t>(i * 13 + 5);
+    write_bytes(scratch("sign-payload"), payload);
+    const std::string create = "$IMGTOOL create --type rfs --version 2.1.0.7 --format 3 -o $OUT $PAY";
+    ASSERT_EQ(0, shell(create + " --sign $KEY.pem").status);
+    const auto reference = read_bytes(scratch("sign-out"));
+    for (const auto &[name, script] : routes) {
+        std::remove(scratch("sign-out").c_str());
+        ToolRun run = shell(script);
+        EXPECT_EQ(0, run.status) << name << ": " << run.out;
+        EXPECT_TRUE(reference == read_bytes(scratch("sign-out"))) << name;
+    }
+}
+
+} // namespace
+
+TEST(ImgtoolSigning, EveryRouteGivesTheBytesOfPemSigning)
+{
+    const std::string create = "$IMGTOOL create --type rfs --version 2.1.0.7 --format 3 -o $OUT $PAY";
+    const std::string stranger = generated_key("stranger2048", "-pkeyopt rsa_keygen_bits:2048");
+    ASSERT_EQ(0, shell("openssl pkcs8 -topk8 -in $KEY.pem -out ${S}enc.pem -passout pass:s3cret && "
+                       "echo s3cret >${S}pass.txt").status);
+    // digest -> openssl pkeyutl (the external signer) -> attach, on the component in $OUT
+    const std::string external =
+        " && $IMGTOOL digest $OUT --key $KEY.pub.pem >${S}digests && "
+                 "for label in payload header; do grep \"^$label \" ${S}digests | cut -d\" \" -f2 | xxd -r -p >${S}$label.bin && "
+                 "openssl pkeyutl -sign -inkey $KEY.pem -pkeyopt digest:sha256 -in ${S}$label.bin -out ${S}$label.sig; done && "
+                 "$IMGTOOL attach $OUT --key $KEY.pub.pem --signature payload=${S}payload.sig "
+                 "--signature header=${S}header.sig -o $OUT";
+    expect_same_as_pem_signing({
+        {"passin pass:", create + " --sign ${S}enc.pem --passin pass:s3cret"},
+        {"passin env:", "PW=s3cret " + create + " --sign ${S}enc.pem --passin env:PW"},
+        {"passin file:", create + " --sign ${S}enc.pem --passin file:${S}pass.txt"},
+        {"passin fd:", create + " --sign ${S}enc.pem --passin fd:3 3<${S}pass.txt"},
+        {"external signer", create + external},
+        {"attach over another key's signatures", create + " --sign " + stranger + ".pem" + external},
+    });
+    ToolRun info = imgtool("info " + scratch("sign-out"));
+    EXPECT_NE(std::string::npos, info.out.find("record type 5 (authenticated header), length ")) << info.out;
+    EXPECT_NE(std::string::npos, info.out.find("authenticated header: type RFS, version 2.1.0.7, P 3001, matches the "
+                                               "component, signature verifies")) << info.out;
+}
+
+TEST(ImgtoolSigning, TokenKeysGiveTheBytesOfPemSigning)
+{
+    const char *module = "/usr/lib/softhsm/libsofthsm2.so";
+    if (std::system("command -v softhsm2-util >/dev/null") != 0 || read_bytes(module).empty())
+        GTEST_SKIP() << "softhsm2 is not installed";
+    // A throw-away token in the build tree holding the demo key.
+    const std::string conf = scratch("softhsm2.conf"), tokens = scratch("tokens");
+    std::ofstream(conf) << "directories.tokendir = " << tokens << "\nobjectstore.backend = file\nlog.level = ERROR\n";
+    const std::string token_env = "SOFTHSM2_CONF=" + conf + " ";
+    ASSERT_EQ(0, std::system(("rm -rf " + tokens + " && mkdir " + tokens + " && " + token_env +
+                              "softhsm2-util --init-token --free --label bm --pin 1234 --so-pin 5678 >/dev/null && "
+                              "openssl pkcs8 -topk8 -nocrypt -in " + DEMO + ".pem -out " + scratch("k8.pem") + " && " +
+                              token_env + "softhsm2-util --import " + scratch("k8.pem") +
+                              " --token bm --label signer --id 01 --pin 1234 >/dev/null").c_str()));
+    const std::string create = "export SOFTHSM2_CONF=" + conf +
+                               "; $IMGTOOL create --type rfs --version 2.1.0.7 --format 3 -o $OUT $PAY --sign ";
+    expect_same_as_pem_signing({
+        {"pin in the URI, module from the environment",
+         "export PKCS11_MODULE_PATH=" + std::string(module) + "; " + create + "\"pkcs11:token=bm;object=signer;type=private?pin-value=1234\""},
+        {"pin from --passin, --pkcs11-module",
+         create + "\"pkcs11:token=bm;object=signer;type=private\" --passin pass:1234 --pkcs11-module " + module},
+    });
+    ToolRun no_pin = shell(create + "\"pkcs11:token=bm;object=signer;type=private\" --pkcs11-module " + module);
+    EXPECT_EQ(1, no_pin.status);
+    EXPECT_EQ(1, count_lines(no_pin.out)) << no_pin.out;
+    EXPECT_NE(std::string::npos, no_pin.out.find("no PIN")) << no_pin.out;
+}
+
+// Each refusal is one line, exit status 1, and names what is wrong.
+TEST(ImgtoolSigning, KeysAndSignaturesTheBoardCannotUseAreRefused)
+{
+    const std::string small = generated_key("k1024", "-pkeyopt rsa_keygen_bits:1024");
+    const std::string large = generated_key("k4200", "-pkeyopt rsa_keygen_bits:4200");
+    const std::string wide = generated_key("e33", "-pkeyopt rsa_keygen_bits:2048 -pkeyopt rsa_keygen_pubexp:4294967297");
+    const std::string stranger = generated_key("stranger2048", "-pkeyopt rsa_keygen_bits:2048");
+    write_bytes(scratch("sign-payload"), std::vector<uint8_t>(100, 7));
+    ASSERT_EQ(0, shell("openssl pkcs8 -topk8 -in $KEY.pem -out ${S}enc.pem -passout pass:s3cret && "
+                       "$IMGTOOL create --type kernel --version 1.0.0.1 --format 3 -o ${S}unsigned $PAY && "
+                       "$IMGTOOL create --type kernel --version 1.0.0.1 --format 2 -o ${S}format2 $PAY && "
+                       "openssl dgst -sha256 -sign $KEY.pem -out ${S}payload.sig $PAY").status);
+    const std::string create = "$IMGTOOL create --type kernel --version 1.0.0.1 --format 3 -o $OUT $PAY --sign ";
+    const std::string attach = "$IMGTOOL attach ${S}unsigned -o $OUT --signature payload=${S}payload.sig ";
+    const std::pair<std::string, const char *> refusals[] = {
+        {create + small + ".pem", "k1024.pem: the RSA modulus must have 2048 to 4096 bits"},
+        {create + large + ".pem", "k4200.pem: the RSA modulus must have 2048 to 4096 bits"},
+        {create + wide + ".pem", "e33.pem: the RSA public exponent must have 1 to 32 bits"},
+        {"$IMGTOOL keyhash " + large + ".pub.pem", "k4200.pub.pem: the RSA modulus must have 2048 to 4096 bits"},
+        {"$IMGTOOL keyhash " + wide + ".pub.pem", "e33.pub.pem: the RSA public exponent must have 1 to 32 bits"},
+        {"$IMGTOOL digest ${S}unsigned --key " + small + ".pub.pem", "k1024.pub.pem: the RSA modulus"},
+        {create + "${S}enc.pem", "enc.pem: the key is encrypted: give its pass phrase with --passin"},
+        {create + "${S}enc.pem --passin pass:wrong", "cannot decrypt the key with the pass phrase of --passin"},
+        {create + "${S}enc.pem --passin env:NOT_SET_ANYWHERE", "environment variable NOT_SET_ANYWHERE is not set"},
+        {attach + "--signature header=${S}payload.sig --key $KEY.pub.pem", "the header signature does not verify"},
+        {attach + "--signature header=${S}payload.sig --key " + stranger + ".pub.pem", "the payload signature does not verify"},
+        {attach + "--key $KEY.pub.pem", "missing --signature header=FILE"},
+        {"$IMGTOOL digest ${S}format2 --key $KEY.pub.pem", "is format 2; signatures need format 3"},
+    };
+    for (const auto &[script, message] : refusals) {
+        ToolRun run = shell(script);
+        EXPECT_EQ(1, run.status) << script;
+        EXPECT_EQ(1, count_lines(run.out)) << script << ": " << run.out;
+        EXPECT_NE(std::string::npos, run.out.find(message)) << script << ": " << run.out;
+    }
 }
