@@ -7,6 +7,7 @@
 #include "tests/support/image_parts.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <sys/wait.h>
 
@@ -402,4 +403,78 @@ TEST(ImgtoolSigning, KeysAndSignaturesTheBoardCannotUseAreRefused)
         EXPECT_EQ(1, count_lines(run.out)) << script << ": " << run.out;
         EXPECT_NE(std::string::npos, run.out.find(message)) << script << ": " << run.out;
     }
+}
+
+// info --json and verify --json against the text lines: the same fields, the same verdicts.
+// A default board installs boot-loader and diagnostics components unsigned, and so does
+// verify's verdict.
+TEST(Imgtool, JsonAndTextAgree)
+{
+    write_bytes(scratch("payload"), std::vector<uint8_t>(500, 0x5A));
+    const std::string create = "create --version 1.0.0.1 --format 3 -o " + scratch("c");
+    const std::pair<std::string, const char *> components[] = {
+        {"--type kernel --sign " + DEMO + ".pem", "Image signature verified"},
+        {"--type uboot", "Image not checked: the board installs UBOOT components unsigned"},
+        {"--type diags", "Image not checked: the board installs DIAGS components unsigned"},
+        {"--type application --version 0.0.0.0", "Image is a developer image"},
+    };
+    std::string parts;
+    for (size_t i = 0; i < std::size(components); i++) {
+        const std::string out = scratch("part" + std::to_string(i));
+        ASSERT_EQ(0, imgtool(create + " " + components[i].first + " -o " + out + " " + scratch("payload")).status);
+        parts += " " + out;
+    }
+    ASSERT_EQ(0, imgtool("pack -o " + scratch("json-pkg") + parts).status);
+    ToolRun text = imgtool("info " + scratch("json-pkg")), verify = imgtool("verify " + scratch("json-pkg"));
+    const auto info = nlohmann::json::parse(imgtool("info --json " + scratch("json-pkg")).out);
+    const auto verdicts = nlohmann::json::parse(imgtool("verify " + scratch("json-pkg") + " --json").out);
+    EXPECT_EQ(0, verify.status) << verify.out;
+    ASSERT_EQ(std::size(components), info["components"].size());
+    for (size_t i = 0; i < std::size(components); i++) {
+        const auto &c = info["components"][i];
+        char line[200];
+        std::snprintf(line, sizeof line, "component %zu at offset 0x%llX: type %s, format %d, H %d, P %d, T %d, version %s",
+                      i, c["offset"].get<unsigned long long>(), c["type"].get<std::string>().c_str(), c["format"].get<int>(),
+                      c["H"].get<int>(), c["P"].get<int>(), c["T"].get<int>(), c["version"].get<std::string>().c_str());
+        EXPECT_NE(std::string::npos, text.out.find(line)) << line << "\n" << text.out;
+        EXPECT_TRUE(c["crc"]["good"].get<bool>() && c["crc"]["stored"] == c["crc"]["computed"]) << i;
+        const auto &verdict = verdicts["components"][i]["verdict"];
+        EXPECT_EQ(components[i].second, verdict["line"].get<std::string>()) << i;
+        EXPECT_NE(std::string::npos, verify.out.find(std::string(":\t") + components[i].second + "\n")) << verify.out;
+    }
+    const auto &kernel = info["components"][0];
+    EXPECT_EQ(imgtool("keyhash " + DEMO + ".pem").out.substr(0, 64), kernel["signature"]["key_fingerprint"]);
+    EXPECT_TRUE(kernel["signature"]["verifies"].get<bool>() && kernel["authenticated_header"]["matches"].get<bool>());
+    EXPECT_EQ(nullptr, info["components"][1]["signature"]);
+    EXPECT_TRUE(verdicts["accepted"].get<bool>());
+
+    // A signed component whose version word was raised (CRC fixed): the payload signature
+    // still verifies, the authenticated header no longer matches.
+    auto raised = read_bytes(scratch("part0"));
+    raised[12] = 99;
+    image_seal_component(raised);
+    write_bytes(scratch("raised"), raised);
+    const auto changed = nlohmann::json::parse(imgtool("info --json " + scratch("raised")).out)["components"][0];
+    EXPECT_TRUE(changed["signature"]["verifies"].get<bool>());
+    EXPECT_FALSE(changed["authenticated_header"]["matches"].get<bool>());
+    EXPECT_EQ("1.0.0.1", changed["authenticated_header"]["version"]);
+}
+
+// cmake --install with DESTDIR puts the boot manager in sbin and the host tools in bin;
+// the installed programs tell the build's version.
+TEST(Imgtool, InstallsIntoADestdirAndTellsItsVersion)
+{
+    const std::string root = scratch("destdir");
+    ToolRun install = run_command("rm -rf " + root + " && DESTDIR=" + root + " cmake --install " + BM_BINARY_DIR +
+                                  " --prefix /opt/bm");
+    ASSERT_EQ(0, install.status) << install.out;
+    const std::string version = imgtool("--version").out;
+    EXPECT_EQ(0u, version.rfind("imgtool 1.", 0)) << version;
+    EXPECT_EQ(version, run_command(root + "/opt/bm/bin/imgtool --version").out);
+    EXPECT_EQ("bootmgr" + version.substr(7), run_command(root + "/opt/bm/sbin/bootmgr --version").out);
+    EXPECT_EQ(0, run_command("test -x " + root + "/opt/bm/bin/bootmgr-sim").status);
+    // bootsim (not in sanitizer builds) finds bootmgr-sim and its stand-in programs beside it.
+    const bool simulator_built = run_command(std::string("test -x ") + BM_BINARY_DIR + "/sim/bootsim").status == 0;
+    EXPECT_EQ(simulator_built ? 0 : 1,
+              run_command("test -x " + root + "/opt/bm/bin/bootsim -a -x " + root + "/opt/bm/bin/rootfs/bin/backtrace").status);
 }
