@@ -1,4 +1,5 @@
-// Slot boot, rescue-partition boot and gdb extraction.
+// Slot boot, rescue-partition boot and gdb extraction, each streaming its component once
+// through the CRC (and, where the build verifies at boot, the SHA-256 and the gate).
 #include "boot/image_boot.h"
 
 #include <algorithm>
@@ -7,8 +8,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
-#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
+#include <vector>
 
 #include "board/i2c.h"
 #include "board/mtd.h"
@@ -16,7 +18,9 @@
 #include "boot/launch.h"
 #include "boot/startup.h"
 #include "boot/usb_boot.h"
+#include "crypto/digest/sha256.h"
 #include "image/bytes.h"
+#include "image/validate.h"
 #include "rescue/rescue_menu.h"
 
 namespace {
@@ -118,11 +122,6 @@ Buffer allocate(uint32_t size)
     return buffer;
 }
 
-bool component_crc_ok(const uint8_t *component, uint32_t total)
-{
-    return image_component_crc(component, total) == load_be32(component);
-}
-
 // Bytes of the file from its current position to its end (0 when unknown).
 uint64_t bytes_left(FILE *image)
 {
@@ -133,51 +132,109 @@ uint64_t bytes_left(FILE *image)
     return static_cast<uint64_t>(info.st_size - position);
 }
 
-// Memory for a component read from a slot file: an anonymous mapping whose pages the kernel
-// provides at once (MAP_POPULATE), instead of one page fault per page while the file is
-// read into it.
-struct Unmap {
-    size_t size;
-    void operator()(uint8_t *bytes) const { munmap(bytes, size); }
+// Where a component is read from, front to back: a file from its current position, or a
+// flash partition from offset 0.
+struct ComponentSource {
+    FILE *file;
+    int flash_fd;
+    uint32_t offset;
 };
-using MappedBuffer = std::unique_ptr<uint8_t[], Unmap>;
 
-MappedBuffer allocate_mapped(uint32_t size)
+bool read_next(ComponentSource &source, uint8_t *bytes, uint32_t length)
 {
-    void *bytes = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
-    if (bytes == MAP_FAILED) {
-        std::fprintf(stderr, "Not enough memory for an image component of %u bytes.\n", size);
-        return MappedBuffer(nullptr, Unmap{0});
-    }
-    return MappedBuffer(static_cast<uint8_t *>(bytes), Unmap{size});
+    if (source.file)
+        return std::fread(bytes, 1, length, source.file) == length;
+    if (flash_read_at(bytes, source.flash_fd, source.offset, length) != 0)
+        return false;
+    source.offset += length;
+    return true;
 }
 
-// Reads the component at the file's position whole and checks its CRC. Null when it
-// cannot be read (its lengths are impossible or it runs past the end of the file, which is
-// never read beyond), held or verified. The CRC runs over each piece right after it is read,
-// while the piece is still in the cache, instead of over the whole component afterwards.
-MappedBuffer read_checked_component(FILE *image, const image_layout &layout)
+// One pass over a component whose lengths were checked against its source: the header is
+// read whole (H < 64 KiB), the payload in pieces of a fixed size. Each piece is taken into
+// the CRC, into the SHA-256 when the gate runs at boot, and written to `out`, so the payload
+// is never held whole and never read twice. `keep`, when given (T bytes), receives the whole
+// component as well, for the recovery image that may be installed afterwards. On
+// BOOT_PAYLOAD_REFUSED, `refusal` names the gate's reason.
+boot_payload_status stream_component(ComponentSource &source, const image_layout &layout, FILE *out,
+                                     const image_gate_rules &rules, const char **refusal, uint8_t *keep = nullptr)
 {
-    constexpr uint32_t PIECE = 256 * 1024;
-    if (image_check_layout(layout, nullptr, bytes_left(image)) != IMAGE_LAYOUT_OK)
-        return MappedBuffer(nullptr, Unmap{0});
-    MappedBuffer component = allocate_mapped(layout.total);
-    if (!component)
-        return component;
-    uint8_t *bytes = component.get();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (uint32_t done = 0; done < layout.total;) {
-        uint32_t piece = std::min(PIECE, layout.total - done);
-        if (std::fread(bytes + done, 1, piece, image) != piece)
-            return MappedBuffer(nullptr, Unmap{0});
-        // Bytes 0..3 hold the CRC word, which the CRC does not cover.
-        uint32_t from = done == 0 ? 4 : done;
-        crc = image_crc32(bytes + from, done + piece - from, crc);
-        done += piece;
+    constexpr uint32_t PIECE = 64 * 1024;
+    std::vector<uint8_t> own_header(keep ? 0 : layout.header_len);
+    uint8_t *header = keep ? keep : own_header.data();
+    if (!read_next(source, header, layout.header_len))
+        return BOOT_PAYLOAD_CRC_FAILED;
+    // Bytes 0..3 hold the CRC word, which the CRC does not cover.
+    uint32_t crc = image_crc32(header + 4, layout.header_len - 4, 0xFFFFFFFFu);
+    const bool verify = rules.verify_at_boot;
+    SHA256Ctx sha;
+    if (verify)
+        SHA256_initDigest(&sha);
+
+    std::unique_ptr<uint8_t[]> own_piece(keep ? nullptr : new (std::nothrow) uint8_t[PIECE]);
+    if (!keep && !own_piece) {
+        std::fprintf(stderr, "Not enough memory for an image component of %u bytes.\n", PIECE);
+        return BOOT_PAYLOAD_CRC_FAILED;
     }
-    if (crc != load_be32(bytes))
-        return MappedBuffer(nullptr, Unmap{0});
-    return component;
+    for (uint32_t done = 0; done < layout.payload_len;) {
+        uint32_t length = std::min(PIECE, layout.payload_len - done);
+        uint8_t *piece = keep ? keep + layout.header_len + done : own_piece.get();
+        if (!read_next(source, piece, length))
+            return BOOT_PAYLOAD_CRC_FAILED;
+        crc = image_crc32(piece, length, crc);
+        if (verify)
+            SHA256_updateDigest(&sha, piece, length);
+        if (!write_all(out, piece, length))
+            return BOOT_PAYLOAD_WRITE_FAILED;
+        done += length;
+    }
+    if (crc != load_be32(header))
+        return BOOT_PAYLOAD_CRC_FAILED;
+    if (!verify)
+        return BOOT_PAYLOAD_WRITTEN;
+    uint8_t digest[SHA256_DIGEST_SIZE];
+    SHA256_finalDigest(&sha, digest);
+    *refusal = image_boot_refusal(header, layout.header_len, layout, digest, rules);
+    return *refusal ? BOOT_PAYLOAD_REFUSED : BOOT_PAYLOAD_WRITTEN;
+}
+
+// Empties a tarball that holds the payload of a component that failed: nothing of it may
+// be unpacked.
+void discard_output(FILE *out)
+{
+    std::fflush(out);
+    if (ftruncate(fileno(out), 0) == 0)
+        std::rewind(out);
+}
+
+// The slot-boot step: the boot component of `image`, bounded by the file, streamed to
+// `tarball` under `rules`.
+boot_payload_status stream_boot_component(FILE *image, FILE *tarball, const image_gate_rules &rules,
+                                          uint32_t *type, const char **refusal)
+{
+    image_layout layout = {};
+    uint8_t header[IMAGE_BASIC_HEADER_SIZE];
+    *type = 0;
+    *refusal = nullptr;
+    if (!find_boot_component(image, type, &layout.format, &layout.header_len, &layout.payload_len, header))
+        return BOOT_PAYLOAD_NOT_FOUND;
+    // T modulo 2^32 as the layout keeps it; the layout check tells a wrapped sum.
+    layout.type = *type;
+    layout.total = layout.header_len + layout.payload_len;
+    if (image_check_layout(layout, nullptr, bytes_left(image)) != IMAGE_LAYOUT_OK)
+        return BOOT_PAYLOAD_CRC_FAILED;
+    ComponentSource source = {image, -1, 0};
+    boot_payload_status status = stream_component(source, layout, tarball, rules, refusal);
+    if (status != BOOT_PAYLOAD_WRITTEN)
+        discard_output(tarball);
+    return status;
+}
+
+// The reason line of a refused component, before the failure messages of a CRC error.
+void report_refusal(const char *refusal)
+{
+    if (refusal)
+        std::fprintf(stderr, "%s\n", refusal);
 }
 
 int report_crc_failure(int slot)
@@ -207,23 +264,6 @@ int report_no_component(int slot, uint32_t last_type)
     std::fprintf(stderr, "Image has invalid header 0x%x. (0x%x)\n", last_type, uint32_t{DIAGS});
     std::fprintf(stderr, "Image%d has invalid header... trying Image%d.\n", slot, other_slot(slot));
     return 0;
-}
-
-// Copies `length` bytes from the image's position to `out`, running the CRC register
-// `crc` over them; returns the number copied, which is short when the file ends early.
-uint32_t copy_bytes(FILE *image, FILE *out, uint32_t length, uint32_t *crc)
-{
-    uint8_t chunk[16384];
-    uint32_t copied = 0;
-    while (copied < length) {
-        size_t want = std::min<uint32_t>(sizeof chunk, length - copied);
-        size_t got = std::fread(chunk, 1, want, image);
-        if (got == 0 || std::fwrite(chunk, 1, got, out) != got)
-            break;
-        *crc = image_crc32(chunk, got, *crc);
-        copied += static_cast<uint32_t>(got);
-    }
-    return copied;
 }
 
 // True when the file starts like a program the shell can run: the ELF magic or "#!".
@@ -319,22 +359,25 @@ int find_boot_component(FILE *image, uint32_t *magic, uint32_t *format, uint32_t
 
 boot_payload_status write_boot_payload(FILE *image, FILE *tarball, uint32_t *type)
 {
-    image_layout layout = {};
-    uint8_t header[IMAGE_BASIC_HEADER_SIZE];
-    *type = 0;
-    if (!find_boot_component(image, type, &layout.format, &layout.header_len, &layout.payload_len,
-                             header))
-        return BOOT_PAYLOAD_NOT_FOUND;
-    // T modulo 2^32 as the layout keeps it; the check in the read tells a wrapped sum.
-    layout.type = *type;
-    layout.total = layout.header_len + layout.payload_len;
+    const char *refusal = nullptr;
+    return stream_boot_component(image, tarball, image_gate_build_rules(), type, &refusal);
+}
 
-    MappedBuffer component = read_checked_component(image, layout);
-    if (!component)
-        return BOOT_PAYLOAD_CRC_FAILED;
-    return write_all(tarball, component.get() + layout.header_len, layout.payload_len)
-               ? BOOT_PAYLOAD_WRITTEN
-               : BOOT_PAYLOAD_WRITE_FAILED;
+boot_payload_status write_boot_tarball(FILE *image, const char *tarball_path, const image_gate_rules &rules,
+                                       uint32_t *type, const char **refusal)
+{
+    *type = 0;
+    *refusal = nullptr;
+    FilePtr tarball(std::fopen(tarball_path, "wb"));
+    if (!tarball)
+        return BOOT_PAYLOAD_OPEN_FAILED;
+    boot_payload_status status = stream_boot_component(image, tarball.get(), rules, type, refusal);
+    if (!close_checked(tarball) && status == BOOT_PAYLOAD_WRITTEN)
+        status = BOOT_PAYLOAD_WRITE_FAILED;
+    // Only the payload of a component that passed every check may stay to be unpacked.
+    if (status != BOOT_PAYLOAD_WRITTEN)
+        std::remove(tarball_path);
+    return status;
 }
 
 int boot_image_slot(int slot)
@@ -345,22 +388,25 @@ int boot_image_slot(int slot)
     if (!image)
         return 0;
 
-    FilePtr tarball(std::fopen(APP_TARBALL_PATH, "wb"));
-    if (!tarball) {
-        std::fputs("Failed to open application image output file.\n", stderr);
-        image.reset();
-        final_branch_reboot();
-    }
-
     uint32_t type = 0;
-    boot_payload_status status = write_boot_payload(image.get(), tarball.get(), &type);
+    const char *refusal = nullptr;
+    boot_payload_status status =
+        write_boot_tarball(image.get(), APP_TARBALL_PATH, image_gate_build_rules(), &type, &refusal);
     image.reset();
-    bool closed = close_checked(tarball);
-    if (status == BOOT_PAYLOAD_NOT_FOUND)
+    switch (status) {
+    case BOOT_PAYLOAD_WRITTEN:
+        break;
+    case BOOT_PAYLOAD_OPEN_FAILED:
+        std::fputs("Failed to open application image output file.\n", stderr);
+        final_branch_reboot();
+    case BOOT_PAYLOAD_NOT_FOUND:
         return report_no_component(slot, type);
-    if (status == BOOT_PAYLOAD_CRC_FAILED)
+    case BOOT_PAYLOAD_REFUSED:
+        report_refusal(refusal);
         return report_crc_failure(slot);
-    if (status != BOOT_PAYLOAD_WRITTEN || !closed) {
+    case BOOT_PAYLOAD_CRC_FAILED:
+        return report_crc_failure(slot);
+    case BOOT_PAYLOAD_WRITE_FAILED:
         std::fputs("Failed to write application image output file.\n", stderr);
         final_branch_reboot();
     }
@@ -393,29 +439,42 @@ int extract_gdb(int slot)
     }
 
     // A file shorter than a header reads as zeros and is refused like any other magic.
-    uint8_t bytes[IMAGE_BASIC_HEADER_SIZE] = {};
-    (void)std::fread(bytes, 1, sizeof bytes, image.get());
-    image_header header = image_read_header(bytes);
+    uint8_t probe[IMAGE_PROBE_SIZE] = {};
+    const uint64_t size = bytes_left(image.get());
+    (void)std::fread(probe, 1, sizeof probe, image.get());
+    image_header header = image_read_header(probe);
     if (header.magic != APPLICATION && header.magic != DIAGS) {
         std::fprintf(stderr, "Image has invalid header 0x%x\n", header.magic);
         return 0;
     }
     std::printf("Found GDB image %d of length = %u.\n", source, header.len);
 
-    // The length word is not trusted beyond the file: a short archive is not unpacked, so
-    // no half debugger ends up in /tmp/gdb. The CRC of the format-1 component (bytes 4 to
-    // len + 15) is taken on the way, so the payload is read once and never held whole.
-    uint32_t crc = image_crc32(bytes + 4, sizeof bytes - 4, 0xFFFFFFFFu);
-    uint32_t copied = copy_bytes(image.get(), out.get(), header.len, &crc);
-    image.reset();
-    bool closed = close_checked(out);
-    if (copied != header.len || !closed) {
-        std::fprintf(stderr, "GDB image is truncated: %u of %u bytes.\n", copied, header.len);
+    // The debugger travels as a format-1 component (payload from offset 16); a signed one
+    // (format 3) keeps its payload behind its records. The lengths are not trusted beyond the
+    // file, and the payload is checked on its one way to /tmp/gdb.gz: a short or corrupt
+    // archive is never unpacked, so no half debugger ends up in /tmp/gdb.
+    const image_layout layout = image_get_layout(probe);
+    image_layout_status fits = image_check_layout(layout, nullptr, size);
+    if (fits == IMAGE_LAYOUT_TRUNCATED) {
+        uint64_t there = size > layout.header_len ? size - layout.header_len : 0;
+        std::fprintf(stderr, "GDB image is truncated: %u of %u bytes.\n",
+                     static_cast<uint32_t>(std::min<uint64_t>(there, layout.payload_len)), layout.payload_len);
         std::remove(GDB_ARCHIVE_PATH);
         return 0;
     }
-    if (crc != header.crc) {
-        std::fputs("GDB image CRC failed.\n", stderr);
+    const char *refusal = nullptr;
+    boot_payload_status status = BOOT_PAYLOAD_CRC_FAILED;
+    if (fits == IMAGE_LAYOUT_OK && std::fseek(image.get(), 0, SEEK_SET) == 0) {
+        ComponentSource from = {image.get(), -1, 0};
+        status = stream_component(from, layout, out.get(), image_gate_build_rules(), &refusal);
+    }
+    image.reset();
+    if (!close_checked(out) && status == BOOT_PAYLOAD_WRITTEN)
+        status = BOOT_PAYLOAD_WRITE_FAILED;
+    if (status != BOOT_PAYLOAD_WRITTEN) {
+        report_refusal(refusal);
+        std::fputs(status == BOOT_PAYLOAD_WRITE_FAILED ? "Failed to write GDB output file.\n" : "GDB image CRC failed.\n",
+                   stderr);
         std::remove(GDB_ARCHIVE_PATH);
         return 0;
     }
@@ -457,31 +516,33 @@ int boot_rescue_image()
         return 0;
     }
 
-    // The header's lengths are bounded by the partition before anything is read.
+    // The header's lengths are bounded by the partition before anything is read. Only the
+    // recovery image is kept whole, for an install into a slot; a diagnostics image goes
+    // through in pieces.
     mtd_geometry geometry = {};
     uint64_t partition_size = mtd_get_geometry(fd, geometry) ? geometry.total_size : 0;
+    const char *refusal = nullptr;
+    boot_payload_status status = BOOT_PAYLOAD_CRC_FAILED;
     Buffer component;
     if (image_check_layout(layout, nullptr, partition_size) == IMAGE_LAYOUT_OK) {
-        component = allocate(layout.total);
-        if (component && (flash_read_at(component.get(), fd, 0, layout.total) != 0 ||
-                          !component_crc_ok(component.get(), layout.total)))
-            component.reset();
+        if (layout.type == APPLICATION)
+            component = allocate(layout.total);
+        ComponentSource from = {nullptr, fd, 0};
+        if (layout.type == DIAGS || component)
+            status = stream_component(from, layout, tarball.get(), image_gate_build_rules(), &refusal,
+                                      component.get());
     }
-    if (!component) {
-        std::fputs("Image CRC failed. Quitting\n", stderr);
-        return 0;
-    }
-
-    bool written = write_all(tarball.get(), component.get() + layout.header_len, layout.payload_len);
-    if (!close_checked(tarball) || !written) {
-        std::fputs("Failed to write AppOS tarfile.\n", stderr);
+    if (!close_checked(tarball) && status == BOOT_PAYLOAD_WRITTEN)
+        status = BOOT_PAYLOAD_WRITE_FAILED;
+    if (status != BOOT_PAYLOAD_WRITTEN) {
+        std::remove(APP_TARBALL_PATH);
+        report_refusal(refusal);
+        std::fputs(status == BOOT_PAYLOAD_WRITE_FAILED ? "Failed to write AppOS tarfile.\n" : "Image CRC failed. Quitting\n",
+                   stderr);
         return 0;
     }
     // Unpacked before the operator is asked or the board is written to: an image that
-    // does not unpack whole counts as a CRC failure, and the normal boot goes on. Only the
-    // recovery image needs its component afterwards (for an install into a slot).
-    if (layout.type == DIAGS)
-        component.reset();
+    // does not unpack whole counts as a CRC failure, and the normal boot goes on.
     if (!unpack_application()) {
         std::fputs("Image CRC failed. Quitting\n", stderr);
         return 0;

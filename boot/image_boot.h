@@ -1,7 +1,8 @@
 // Booting a stored image: opening the slot file (or the USB stick image), finding its first
-// application or diagnostics component, checking its CRC, writing its payload to the
-// application tarball and handing over to the launch; the rescue-partition boot and the
-// gdb extraction from the other slot. Relies on image/format.h for layouts and the CRC,
+// application or diagnostics component, checking its CRC (and, in production builds, its
+// signature) while its payload goes to the application tarball, and handing over to the
+// launch; the rescue-partition boot and the gdb extraction from the other slot. Relies on
+// image/format.h for layouts and the CRC, image/validate.h for the gate,
 // the board operations for the booted-image and boot-slot bytes, and the rescue menu for
 // the final branches. Called by the start-up sequence and the filesystem erase.
 #pragma once
@@ -10,6 +11,7 @@
 #include <cstdio>
 
 #include "image/format.h"
+#include "image/validate.h"
 
 inline constexpr char IMAGE_SLOT1_PATH[] = "/user/images/image1";
 inline constexpr char IMAGE_SLOT2_PATH[] = "/user/images/image2";
@@ -42,20 +44,32 @@ enum boot_payload_status {
     BOOT_PAYLOAD_WRITTEN,      // the payload of an intact component is in the tarball
     BOOT_PAYLOAD_NOT_FOUND,    // no APPLICATION or DIAGS component in the file
     BOOT_PAYLOAD_CRC_FAILED,   // found, but its CRC is wrong, it runs past the end of the
-                               // file, its lengths are impossible, or it cannot be held
+                               // file or its lengths are impossible
     BOOT_PAYLOAD_WRITE_FAILED, // the tarball did not take every byte of the payload
+    BOOT_PAYLOAD_REFUSED,      // intact, but the gate refused it (verification at boot)
+    BOOT_PAYLOAD_OPEN_FAILED,  // the tarball could not be created
 };
 
 // The slot-boot step, shared by every image boot of a file: finds the boot component of
-// `image` (find_boot_component), checks its lengths against the file, reads it whole into
-// memory (one buffer of T bytes), checks its CRC and writes its payload to `tarball`,
-// which stays open (the caller closes it and checks that close). Prints nothing. `type`
-// receives the type of the last component examined, the booted one on success.
+// `image` (find_boot_component), checks its lengths against the file, then reads it once in
+// pieces of a fixed size, each taken into the CRC (and the SHA-256 when the build verifies
+// at boot) and written to `tarball`, which stays open (the caller closes it and checks that
+// close). Memory does not grow with the component. On any failure the tarball is emptied.
+// Prints nothing. `type` receives the type of the last component examined, the booted one
+// on success. Uses the build's gate rules.
 boot_payload_status write_boot_payload(FILE *image, FILE *tarball, uint32_t *type);
 
+// The same step under `rules`, into the tarball file at `tarball_path`, which it creates and
+// closes: after anything but BOOT_PAYLOAD_WRITTEN the file is gone. On BOOT_PAYLOAD_REFUSED
+// `refusal` holds the gate's rejection line (no newline), else null.
+boot_payload_status write_boot_tarball(FILE *image, const char *tarball_path, const image_gate_rules &rules,
+                                       uint32_t *type, const char **refusal);
+
 // Extracts the gzip-compressed debugger from the first component of the slot that is not
-// being booted into /tmp/gdb. The component (format 1, T = len + 16) must be whole and
-// its CRC right before anything is unpacked, and the unpacked file must start like a
+// being booted into /tmp/gdb. The component (format 1, T = len + 16, or a signed format 3
+// whose payload follows its records) must be whole and pass the checks of a boot (CRC, and
+// the gate where the build verifies at boot) before anything is unpacked, and the unpacked
+// file must start like a
 // program (the ELF magic or "#!"); otherwise nothing is left in /tmp/gdb and the launch
 // reports gdb as not available. Returns 1 when /tmp/gdb was produced, 0 otherwise.
 int extract_gdb(int slot);

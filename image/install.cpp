@@ -43,19 +43,18 @@ struct TypeRule {
     const char *crc_word;      // "Bad crc for WORD: ..."
     const char *size_word;     // "WORD image is too big for flash ..." and the new refusals
     uint32_t limit;            // largest accepted size (UBOOT: its len word), or NO_LIMIT
-    bool signed_type;          // must pass the signature gate
     int partition;             // flash partition, or -1 for an image slot
     const char *write_failure; // line after a failed flash write
 };
 
 constexpr TypeRule RULES[] = {
-    {UBOOT, "Boot Loader", "UBOOT", "UBOOT", 0x80000, false, MTD_UBOOT, "Uboot image update failed"},
-    {KERNEL, "Kernel", "KERNEL", "KERNEL", 0x300000, true, MTD_KERNEL, "kernel image update failed"},
-    {RFS, "Root Filesystem", "RFS", "RFS", 0xF00000, true, MTD_RFS, "RFS image update failed"},
-    {DFT, "Device Tree", "DFT", "DFT", 0x40000, true, MTD_DEVICETREE, "DFT image update failed"},
-    {DIAGS, "Diagnostics", "DIAGNOSTICS IMAGE", "DIAGS", 0xA00000, false, MTD_RESCUE,
+    {UBOOT, "Boot Loader", "UBOOT", "UBOOT", 0x80000, MTD_UBOOT, "Uboot image update failed"},
+    {KERNEL, "Kernel", "KERNEL", "KERNEL", 0x300000, MTD_KERNEL, "kernel image update failed"},
+    {RFS, "Root Filesystem", "RFS", "RFS", 0xF00000, MTD_RFS, "RFS image update failed"},
+    {DFT, "Device Tree", "DFT", "DFT", 0x40000, MTD_DEVICETREE, "DFT image update failed"},
+    {DIAGS, "Diagnostics", "DIAGNOSTICS IMAGE", "DIAGS", 0xA00000, MTD_RESCUE,
      "DIAGS image update failed"},
-    {APPLICATION, "Application", "APPLICATION", "APPLICATION", NO_LIMIT, true, -1, nullptr},
+    {APPLICATION, "Application", "APPLICATION", "APPLICATION", NO_LIMIT, -1, nullptr},
 };
 
 const TypeRule *rule_of(uint32_t type)
@@ -186,7 +185,8 @@ bool check_component(Install &in, uint64_t offset, const image_layout &layout, c
     }
     if (too_big(rule, component.get(), layout))
         return false;
-    if (rule.signed_type && !image_check_signature(component.get(), layout.total))
+    const image_gate_rules &gate = image_gate_build_rules();
+    if (image_type_gated(rule.type, gate) && !image_check_signature(component.get(), layout.total, gate))
         return false;
 
     int slot = 0;
@@ -196,6 +196,8 @@ bool check_component(Install &in, uint64_t offset, const image_layout &layout, c
         slot = in.slot;
         in.boot_now = slot == 0;
     }
+    if (!in.boot_now && !image_check_downgrade(component.get(), slot, gate))
+        return false;
     if (!in.boot_now && in.skip_same && same_as_target(in, component.get(), rule, slot)) {
         if (rule.type == APPLICATION)
             std::printf("Installing image as image%d: Image%d has same version as existing image. "
@@ -204,7 +206,7 @@ bool check_component(Install &in, uint64_t offset, const image_layout &layout, c
             std::puts("Image has same version as existing image. Skipping update...");
         return true;
     }
-    if (!rule.signed_type)
+    if (!image_type_gated(rule.type, gate))
         std::putchar('\n'); // no gate line ends the announcement
     if (in.count == MAX_WRITES) {
         std::printf("Too many images in package (more than %d), voiding download\n", MAX_WRITES);
