@@ -1,7 +1,7 @@
 // imgtool verify and keyhash. `verify` gives the verdict a board would give, through the
-// boot manager's own gate and key readers: the default board runs the signature gate on
-// application, kernel, root-fs and device-tree components and installs boot-loader and
-// diagnostics components unsigned.
+// boot manager's own gate, its rules and key readers: a default board installs boot-loader
+// and diagnostics components unsigned, a production board (--production) gates every type
+// and demands the authenticated header.
 #include <unistd.h>
 
 #include <array>
@@ -20,6 +20,7 @@ namespace {
 struct VerifyRequest {
     const char *file = nullptr;
     bool json = false;
+    const image_gate_rules *rules = &IMAGE_GATE_DEFAULT;
     std::vector<std::array<uint8_t, KEY_FINGERPRINT_SIZE>> trusted;
 };
 
@@ -29,14 +30,8 @@ struct Verdict {
     std::string line; // the board's line, without its tab and line end
 };
 
-// Which components the default board's installer puts through the signature gate.
-bool board_checks_signature(uint32_t type)
-{
-    return type != UBOOT && type != DIAGS;
-}
-
 // Runs the gate with its line caught instead of printed.
-Verdict caught_gate(const uint8_t *component, uint32_t total)
+Verdict caught_gate(const uint8_t *component, uint32_t total, const image_gate_rules &rules)
 {
     FILE *catcher = std::tmpfile();
     if (!catcher)
@@ -44,7 +39,7 @@ Verdict caught_gate(const uint8_t *component, uint32_t total)
     bool accepted = false;
     {
         FdRedirect catching(STDOUT_FILENO, fileno(catcher));
-        accepted = image_check_signature(component, total) == 1;
+        accepted = image_check_signature(component, total, rules) == 1;
     }
     std::string line;
     char buffer[256];
@@ -59,9 +54,10 @@ Verdict caught_gate(const uint8_t *component, uint32_t total)
     return {true, accepted, line};
 }
 
-Verdict board_verdict(const uint8_t *component, const image_layout &layout, bool catching)
+Verdict board_verdict(const uint8_t *component, const image_layout &layout, const image_gate_rules &rules,
+                      bool catching)
 {
-    if (!board_checks_signature(layout.type)) {
+    if (!image_type_gated(layout.type, rules)) {
         const std::string line = std::string("Image not checked: the board installs ") + image_type_name(layout.type) +
                                  " components unsigned";
         if (!catching)
@@ -69,19 +65,21 @@ Verdict board_verdict(const uint8_t *component, const image_layout &layout, bool
         return {false, true, line};
     }
     if (catching)
-        return caught_gate(component, layout.total);
-    return {true, image_check_signature(component, layout.total) == 1, {}};
+        return caught_gate(component, layout.total, rules);
+    return {true, image_check_signature(component, layout.total, rules) == 1, {}};
 }
 
 int verify_usage()
 {
-    std::puts("usage: imgtool verify FILE [--trusted KEY]... [--json]\n"
+    std::puts("usage: imgtool verify FILE [--trusted KEY]... [--production] [--json]\n"
               "Gives, for every component of a component, package, slot file or partition dump,\n"
-              "the verdict line a board gives: the signature gate for application, kernel, root-fs\n"
-              "and device-tree components; boot-loader and diagnostics components are installed\n"
-              "unsigned. Without --trusted the keys built into this tool (BM_TRUSTED_KEYS) are\n"
-              "trusted. --json prints one JSON document (info's fields and each verdict).\n"
-              "Exits 0 only when every component passes.");
+              "the verdict line a board's installer gives. A default board gates application,\n"
+              "kernel, root-fs and device-tree components and installs boot-loader and diagnostics\n"
+              "components unsigned; --production gives a production board's verdict (every type\n"
+              "gated, no developer images, the authenticated header required). Downgrades depend\n"
+              "on what a board has installed and are not judged here. Without --trusted the keys\n"
+              "built into this tool (BM_TRUSTED_KEYS) are trusted. --json prints one JSON document\n"
+              "(info's fields and each verdict). Exits 0 only when every component passes.");
     return 0;
 }
 
@@ -91,6 +89,8 @@ int parse_verify(int argc, char **argv, VerifyRequest *request)
     for (int i = 0; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--json")) {
             request->json = true;
+        } else if (!std::strcmp(argv[i], "--production")) {
+            request->rules = &IMAGE_GATE_PRODUCTION;
         } else if (!std::strcmp(argv[i], "--trusted")) {
             if (i + 1 >= argc)
                 return imgtool_fail("--trusted needs a key file");
@@ -131,7 +131,9 @@ int imgtool_verify(int argc, char **argv)
         trusted_keys_override(&table);
 
     const Walk walk = imgtool_walk(data);
-    nlohmann::json document = {{"file", request.file}, {"components", nlohmann::json::array()}};
+    nlohmann::json document = {{"file", request.file},
+                                {"board", request.rules == &IMAGE_GATE_PRODUCTION ? "production" : "default"},
+                                {"components", nlohmann::json::array()}};
     bool all_pass = walk.end != WalkEnd::Corrupt;
     for (size_t i = 0; i < walk.components.size(); ++i) {
         const Component &c = walk.components[i];
@@ -141,7 +143,7 @@ int imgtool_verify(int argc, char **argv)
             std::printf("component %zu at offset 0x%llX (%s):", i, static_cast<unsigned long long>(c.offset),
                         name ? name : "unknown type");
         }
-        const Verdict verdict = board_verdict(p, c.layout, request.json);
+        const Verdict verdict = board_verdict(p, c.layout, *request.rules, request.json);
         all_pass &= verdict.accepted;
         if (request.json) {
             nlohmann::json entry = imgtool_facts_json(imgtool_component_facts(data, i, c));

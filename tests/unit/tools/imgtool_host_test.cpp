@@ -3,6 +3,7 @@
 #include "image/builder.h"
 #include "image/bytes.h"
 #include "image/format.h"
+#include "signature/key_limits.h"
 #include "tests/support/bytes.h"
 #include "tests/support/image_parts.h"
 
@@ -406,31 +407,39 @@ TEST(ImgtoolSigning, KeysAndSignaturesTheBoardCannotUseAreRefused)
 }
 
 // info --json and verify --json against the text lines: the same fields, the same verdicts.
-// A default board installs boot-loader and diagnostics components unsigned, and so does
-// verify's verdict.
-TEST(Imgtool, JsonAndTextAgree)
+// verify gives a default board's verdict (boot loader and diagnostics installed unsigned)
+// and, with --production, a production board's.
+TEST(Imgtool, JsonAndTextAgreeOnBothBoards)
 {
     write_bytes(scratch("payload"), std::vector<uint8_t>(500, 0x5A));
-    const std::string create = "create --version 1.0.0.1 --format 3 -o " + scratch("c");
-    const std::pair<std::string, const char *> components[] = {
-        {"--type kernel --sign " + DEMO + ".pem", "Image signature verified"},
-        {"--type uboot", "Image not checked: the board installs UBOOT components unsigned"},
-        {"--type diags", "Image not checked: the board installs DIAGS components unsigned"},
-        {"--type application --version 0.0.0.0", "Image is a developer image"},
+    ASSERT_EQ(0, run_command("openssl dgst -sha256 -sign " + DEMO + ".pem -out " + scratch("p3.sig") + " " +
+                             scratch("payload")).status);
+    const std::string create = "create --version 1.0.0.1 --format 3";
+    struct Row {
+        std::string args;
+        const char *default_board, *production_board;
+    } rows[] = {
+        {"--type kernel --sign " + DEMO + ".pem", "Image signature verified", "Image signature verified"},
+        {"--type uboot", "Image not checked: the board installs UBOOT components unsigned",
+         "Image rejected as it has no signature"},
+        {"--type diags", "Image not checked: the board installs DIAGS components unsigned",
+         "Image rejected as it has no signature"},
+        {"--type application --version 0.0.0.0", "Image is a developer image",
+         "Image rejected: developer images are not accepted"},
+        {"--type rfs --record 3=" + scratch("p3.sig") + " --record 4=" + DEMO + ".pub.pem", "Image signature verified",
+         "Image rejected: no authenticated header"},
     };
     std::string parts;
-    for (size_t i = 0; i < std::size(components); i++) {
+    for (size_t i = 0; i < std::size(rows); i++) {
         const std::string out = scratch("part" + std::to_string(i));
-        ASSERT_EQ(0, imgtool(create + " " + components[i].first + " -o " + out + " " + scratch("payload")).status);
+        ASSERT_EQ(0, imgtool(create + " " + rows[i].args + " -o " + out + " " + scratch("payload")).status);
         parts += " " + out;
     }
     ASSERT_EQ(0, imgtool("pack -o " + scratch("json-pkg") + parts).status);
-    ToolRun text = imgtool("info " + scratch("json-pkg")), verify = imgtool("verify " + scratch("json-pkg"));
+    ToolRun text = imgtool("info " + scratch("json-pkg"));
     const auto info = nlohmann::json::parse(imgtool("info --json " + scratch("json-pkg")).out);
-    const auto verdicts = nlohmann::json::parse(imgtool("verify " + scratch("json-pkg") + " --json").out);
-    EXPECT_EQ(0, verify.status) << verify.out;
-    ASSERT_EQ(std::size(components), info["components"].size());
-    for (size_t i = 0; i < std::size(components); i++) {
+    ASSERT_EQ(std::size(rows), info["components"].size());
+    for (size_t i = 0; i < std::size(rows); i++) {
         const auto &c = info["components"][i];
         char line[200];
         std::snprintf(line, sizeof line, "component %zu at offset 0x%llX: type %s, format %d, H %d, P %d, T %d, version %s",
@@ -438,18 +447,27 @@ TEST(Imgtool, JsonAndTextAgree)
                       c["H"].get<int>(), c["P"].get<int>(), c["T"].get<int>(), c["version"].get<std::string>().c_str());
         EXPECT_NE(std::string::npos, text.out.find(line)) << line << "\n" << text.out;
         EXPECT_TRUE(c["crc"]["good"].get<bool>() && c["crc"]["stored"] == c["crc"]["computed"]) << i;
-        const auto &verdict = verdicts["components"][i]["verdict"];
-        EXPECT_EQ(components[i].second, verdict["line"].get<std::string>()) << i;
-        EXPECT_NE(std::string::npos, verify.out.find(std::string(":\t") + components[i].second + "\n")) << verify.out;
+    }
+    for (const bool production : {false, true}) {
+        const std::string verify = "verify " + scratch("json-pkg") + (production ? " --production" : "");
+        ToolRun lines = imgtool(verify);
+        const auto verdicts = nlohmann::json::parse(imgtool(verify + " --json").out);
+        EXPECT_EQ(production ? 1 : 0, lines.status) << lines.out;
+        EXPECT_EQ(!production, verdicts["accepted"].get<bool>());
+        for (size_t i = 0; i < std::size(rows); i++) {
+            const std::string expected = production ? rows[i].production_board : rows[i].default_board;
+            EXPECT_EQ(expected, verdicts["components"][i]["verdict"]["line"].get<std::string>()) << i;
+            EXPECT_NE(std::string::npos, lines.out.find(":\t" + expected + "\n")) << lines.out;
+        }
     }
     const auto &kernel = info["components"][0];
     EXPECT_EQ(imgtool("keyhash " + DEMO + ".pem").out.substr(0, 64), kernel["signature"]["key_fingerprint"]);
     EXPECT_TRUE(kernel["signature"]["verifies"].get<bool>() && kernel["authenticated_header"]["matches"].get<bool>());
     EXPECT_EQ(nullptr, info["components"][1]["signature"]);
-    EXPECT_TRUE(verdicts["accepted"].get<bool>());
 
     // A signed component whose version word was raised (CRC fixed): the payload signature
-    // still verifies, the authenticated header no longer matches.
+    // still verifies, the authenticated header no longer matches, and a default board too
+    // refuses it.
     auto raised = read_bytes(scratch("part0"));
     raised[12] = 99;
     image_seal_component(raised);
@@ -458,6 +476,7 @@ TEST(Imgtool, JsonAndTextAgree)
     EXPECT_TRUE(changed["signature"]["verifies"].get<bool>());
     EXPECT_FALSE(changed["authenticated_header"]["matches"].get<bool>());
     EXPECT_EQ("1.0.0.1", changed["authenticated_header"]["version"]);
+    EXPECT_EQ(1, imgtool("verify " + scratch("raised")).status);
 }
 
 // cmake --install with DESTDIR puts the boot manager in sbin and the host tools in bin;
@@ -477,4 +496,33 @@ TEST(Imgtool, InstallsIntoADestdirAndTellsItsVersion)
     const bool simulator_built = run_command(std::string("test -x ") + BM_BINARY_DIR + "/sim/bootsim").status == 0;
     EXPECT_EQ(simulator_built ? 0 : 1,
               run_command("test -x " + root + "/opt/bm/bin/bootsim -a -x " + root + "/opt/bm/bin/rootfs/bin/backtrace").status);
+}
+
+// The limits create --sign, keyhash and the build apply, at their edges.
+TEST(ImgtoolSigning, KeyLimitsAtTheirEdges)
+{
+    // A big-endian magnitude of exactly `bits` bits, odd or even, behind leading zero bytes.
+    auto number = [](unsigned bits, bool odd, size_t zeros = 0) {
+        Bytes n(zeros + (bits + 7) / 8, 0);
+        n[zeros] = static_cast<uint8_t>(1u << ((bits - 1) % 8));
+        n.back() |= odd ? 1 : 0;
+        return n;
+    };
+    const Bytes f4 = {1, 0, 1};
+    struct {
+        Bytes modulus, exponent;
+        const char *violation;
+    } rows[] = {
+        {number(2048, true), f4, nullptr},
+        {number(4096, true, 3), number(32, true, 2), nullptr},
+        {number(2047, true), f4, "the RSA modulus must have 2048 to 4096 bits"},
+        {number(4097, true), f4, "the RSA modulus must have 2048 to 4096 bits"},
+        {number(2048, false), f4, "the RSA modulus must be odd"},
+        {number(2048, true), number(33, true), "the RSA public exponent must have 1 to 32 bits"},
+        {number(2048, true), {0, 0}, "the RSA public exponent must have 1 to 32 bits"},
+    };
+    for (const auto &row : rows) {
+        const char *violation = signing_key_limit_violation(row.modulus, row.exponent);
+        EXPECT_STREQ(row.violation, violation) << row.modulus.size() << " modulus bytes";
+    }
 }
