@@ -163,6 +163,27 @@ bool signatures_for(const ExternalRequest &request, const std::vector<SignatureN
     return true;
 }
 
+// What digest and attach both start from: their options, the component read back into its
+// plan and payload, and the public key.
+struct ExternalJob {
+    ExternalRequest request;
+    ComponentPlan plan;
+    Bytes payload;
+    uint32_t padding = 0;
+    Pkey key;
+};
+
+bool prepare_external(int argc, char **argv, bool attaching, ExternalJob *job)
+{
+    if (parse_external(argc, argv, attaching, &job->request) != 0)
+        return false;
+    Bytes file;
+    if (!imgtool_read_file(job->request.file, &file))
+        return imgtool_fail("cannot read '%s': %s", job->request.file, std::strerror(errno)), false;
+    return plan_from_component(job->request.file, file, &job->plan, &job->payload, &job->padding) &&
+           imgtool_load_public_key(job->request.key_path, job->request.signer, &job->key);
+}
+
 } // namespace
 
 Digest imgtool_sha256(const uint8_t *data, size_t size)
@@ -230,19 +251,10 @@ int imgtool_digest(int argc, char **argv)
                   "--format 3 without --sign); the key is refused when the board cannot verify with it.");
         return 0;
     }
-    ExternalRequest request;
-    if (parse_external(argc, argv, false, &request) != 0)
+    ExternalJob job;
+    if (!prepare_external(argc, argv, false, &job))
         return 1;
-    Bytes file, payload;
-    ComponentPlan plan;
-    Pkey key;
-    uint32_t padding = 0;
-    if (!imgtool_read_file(request.file, &file))
-        return imgtool_fail("cannot read '%s': %s", request.file, std::strerror(errno));
-    if (!plan_from_component(request.file, file, &plan, &payload, &padding) ||
-        !imgtool_load_public_key(request.key_path, request.signer, &key))
-        return 1;
-    for (const SignatureNeed &need : imgtool_signature_needs(plan, payload))
+    for (const SignatureNeed &need : imgtool_signature_needs(job.plan, job.payload))
         std::printf("%s %s\n", need.label, imgtool_hex(need.digest.data(), need.digest.size()).c_str());
     return 0;
 }
@@ -258,32 +270,24 @@ int imgtool_attach(int argc, char **argv)
                   "byte for byte what 'imgtool create --sign' makes with the same key.");
         return 0;
     }
-    ExternalRequest request;
-    if (parse_external(argc, argv, true, &request) != 0)
-        return 1;
-    Bytes file, payload;
-    ComponentPlan plan;
-    Pkey key;
+    ExternalJob job;
     std::vector<Bytes> signatures;
-    uint32_t padding = 0;
-    if (!imgtool_read_file(request.file, &file))
-        return imgtool_fail("cannot read '%s': %s", request.file, std::strerror(errno));
-    if (!plan_from_component(request.file, file, &plan, &payload, &padding) ||
-        !imgtool_load_public_key(request.key_path, request.signer, &key) ||
-        !signatures_for(request, imgtool_signature_needs(plan, payload), &signatures) ||
-        !imgtool_add_signature_records(plan, payload, key.get(), request.signer.key_as_der, signatures))
+    if (!prepare_external(argc, argv, true, &job) ||
+        !signatures_for(job.request, imgtool_signature_needs(job.plan, job.payload), &signatures) ||
+        !imgtool_add_signature_records(job.plan, job.payload, job.key.get(), job.request.signer.key_as_der, signatures))
         return 1;
+    ComponentPlan &plan = job.plan;
     // A header that had room to spare keeps it behind the new records.
-    if (padding) {
-        plan.header_len = IMAGE_PROBE_SIZE + padding;
+    if (job.padding) {
+        plan.header_len = IMAGE_PROBE_SIZE + job.padding;
         for (const ComponentRecord &r : plan.records)
             plan.header_len += uint32_t(IMAGE_RECORD_HEADER_SIZE + r.value.size());
     }
     const char *why = "";
-    const Bytes component = image_build_component(plan, payload, &why);
+    const Bytes component = image_build_component(plan, job.payload, &why);
     if (component.empty())
         return imgtool_fail("cannot make the component: %s", why);
-    if (!imgtool_write_file(request.out, component.data(), component.size()))
-        return imgtool_fail("cannot write '%s': %s", request.out, std::strerror(errno));
+    if (!imgtool_write_file(job.request.out, component.data(), component.size()))
+        return imgtool_fail("cannot write '%s': %s", job.request.out, std::strerror(errno));
     return 0;
 }
