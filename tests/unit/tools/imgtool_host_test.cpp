@@ -355,7 +355,9 @@ TEST(ImgtoolSigning, TokenKeysGiveTheBytesOfPemSigning)
                               "openssl pkcs8 -topk8 -nocrypt -in " + DEMO + ".pem -out " + scratch("k8.pem") + " && " +
                               token_env + "softhsm2-util --import " + scratch("k8.pem") +
                               " --token bm --label signer --id 01 --pin 1234 >/dev/null").c_str()));
-    const std::string create = "export SOFTHSM2_CONF=" + conf +
+    // The engine library keeps its method tables past its unloading, which a sanitizer build
+    // would report as the tool's leaks.
+    const std::string create = "export ASAN_OPTIONS=detect_leaks=0 SOFTHSM2_CONF=" + conf +
                                "; $IMGTOOL create --type rfs --version 2.1.0.7 --format 3 -o $OUT $PAY --sign ";
     expect_same_as_pem_signing({
         {"pin in the URI, module from the environment",
