@@ -1,240 +1,293 @@
-// Signing with OpenSSL; verification with the boot manager's own gate and key readers, so
-// that `imgtool verify` says what a board would say.
+// The signature records of a component and the commands that make them: the values to sign,
+// signing with a key (file or token), the one assembly routine, and `digest` and `attach`
+// for signers outside the tool.
 #include "tools/imgtool_sign.h"
 
+#include <openssl/err.h>
 #include <openssl/evp.h>
-#include <openssl/pem.h>
+#include <openssl/rsa.h>
 
-#include <array>
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <string>
 
-#include "crypto/init.h"
-#include "image/validate.h"
-#include "signature/imgsign.h"
-#include "signature/trusted_keys.h"
+#include "image/auth_header.h"
+#include "image/bytes.h"
 
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+struct CtxFree {
+    void operator()(EVP_PKEY_CTX *ctx) const { EVP_PKEY_CTX_free(ctx); }
+};
+using PkeyCtx = std::unique_ptr<EVP_PKEY_CTX, CtxFree>;
 
-struct PkeyFree {
-    void operator()(EVP_PKEY *key) const { EVP_PKEY_free(key); }
-};
-struct MdCtxFree {
-    void operator()(EVP_MD_CTX *ctx) const { EVP_MD_CTX_free(ctx); }
-};
-struct BioFree {
-    void operator()(BIO *bio) const { BIO_free(bio); }
-};
-
-bool complain(const char *what, const char *path)
+// A context for RSA PKCS#1 v1.5 with a SHA-256 DigestInfo, as `openssl pkeyutl -pkeyopt
+// digest:sha256` signs and verifies.
+PkeyCtx pkcs1_context(EVP_PKEY *key, bool signing)
 {
-    std::fprintf(stderr, "imgtool: %s '%s'\n", what, path);
-    return false;
+    PkeyCtx ctx(EVP_PKEY_CTX_new(key, nullptr));
+    if (!ctx || (signing ? EVP_PKEY_sign_init(ctx.get()) : EVP_PKEY_verify_init(ctx.get())) != 1 ||
+        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
+        EVP_PKEY_CTX_set_signature_md(ctx.get(), EVP_sha256()) != 1)
+        return nullptr;
+    return ctx;
 }
 
-std::string hex(const uint8_t *bytes, size_t length)
+bool sign_digest(EVP_PKEY *key, const Digest &digest, Bytes *signature)
 {
-    std::string text;
-    char pair[3];
-    for (size_t i = 0; i < length; ++i) {
-        std::snprintf(pair, sizeof pair, "%02x", bytes[i]);
-        text += pair;
-    }
-    return text;
-}
-
-// The public half of the key, as the key record carries it.
-bool public_key_bytes(EVP_PKEY *key, bool as_der, Bytes *out)
-{
-    if (as_der) {
-        unsigned char *der = nullptr;
-        int length = i2d_PUBKEY(key, &der);
-        if (length <= 0)
-            return false;
-        out->assign(der, der + length);
-        OPENSSL_free(der);
-        return true;
-    }
-    std::unique_ptr<BIO, BioFree> bio(BIO_new(BIO_s_mem()));
-    if (!bio || PEM_write_bio_PUBKEY(bio.get(), key) != 1)
+    PkeyCtx ctx = pkcs1_context(key, true);
+    size_t length = 0;
+    if (!ctx || EVP_PKEY_sign(ctx.get(), nullptr, &length, digest.data(), digest.size()) != 1)
         return false;
-    char *data = nullptr;
-    long length = BIO_get_mem_data(bio.get(), &data);
-    out->assign(data, data + length);
+    signature->resize(length);
+    if (EVP_PKEY_sign(ctx.get(), signature->data(), &length, digest.data(), digest.size()) != 1)
+        return false;
+    signature->resize(length);
     return true;
 }
 
-// Fingerprint of a key record's text, or an empty string when the key readers refuse it.
-std::string fingerprint_of(const uint8_t *key, uint32_t length)
+bool verifies(EVP_PKEY *public_key, const Digest &digest, const Bytes &signature)
 {
-    uint8_t fingerprint[KEY_FINGERPRINT_SIZE];
-    if (trusted_key_fingerprint(key, length, fingerprint) != OK)
-        return {};
-    return hex(fingerprint, sizeof fingerprint);
+    PkeyCtx ctx = pkcs1_context(public_key, false);
+    const bool good = ctx && EVP_PKEY_verify(ctx.get(), signature.data(), signature.size(), digest.data(),
+                                             digest.size()) == 1;
+    ERR_clear_error();
+    return good;
 }
 
-// Fingerprint of a key file an engineer hands the tool: what the boot manager reads itself,
-// else any key OpenSSL reads (PKCS#8, for one), through its public half.
-bool file_key_fingerprint(const Bytes &key, uint8_t fingerprint[KEY_FINGERPRINT_SIZE])
+bool is_signature_record(uint16_t type)
 {
-    if (trusted_key_fingerprint(key.data(), uint32_t(key.size()), fingerprint) == OK)
-        return true;
-    std::unique_ptr<BIO, BioFree> bio(BIO_new_mem_buf(key.data(), int(key.size())));
-    std::unique_ptr<EVP_PKEY, PkeyFree> pkey(PEM_read_bio_PrivateKey(bio.get(), nullptr, nullptr, nullptr));
-    if (!pkey) {
-        const unsigned char *p = key.data();
-        pkey.reset(d2i_AutoPrivateKey(nullptr, &p, long(key.size())));
+    return type == IMAGE_RECORD_SIGNATURE || type == IMAGE_RECORD_KEY || type == IMAGE_RECORD_AUTH_HEADER;
+}
+
+// The statement of record 5 for this plan and payload.
+std::array<uint8_t, IMAGE_AUTH_STATEMENT_SIZE> statement_of(const ComponentPlan &plan, const Bytes &payload)
+{
+    std::array<uint8_t, IMAGE_AUTH_STATEMENT_SIZE> statement{};
+    const Digest payload_digest = imgtool_sha256(payload.data(), payload.size());
+    image_auth_statement(plan.type, plan.id, uint32_t(payload.size()), payload_digest.data(), statement.data());
+    return statement;
+}
+
+// ---- digest and attach ----
+
+// An unsigned (or signed) format-3 component read back into the plan that made it: the
+// records other than 3, 4 and 5 are kept, and *padding receives the size of the padding
+// records (type 0, no value) of its header.
+bool plan_from_component(const char *path, const Bytes &file, ComponentPlan *plan, Bytes *payload,
+                         uint32_t *padding)
+{
+    const Walk walk = imgtool_walk(file);
+    if (walk.components.size() != 1 || walk.end != WalkEnd::Complete)
+        return imgtool_fail("'%s' is not one whole component", path), false;
+    const image_layout &layout = walk.components[0].layout;
+    if (layout.format != 3)
+        return imgtool_fail("'%s' is format %u; signatures need format 3", path, layout.format), false;
+    const image_header header = image_read_header(file.data());
+    plan->type = layout.type;
+    plan->id = header.id;
+    plan->format = 3;
+    plan->format2_flag = (header.magic & IMAGE_FORMAT2_FLAG) != 0;
+    *padding = 0;
+    image_walk_records(file.data(), layout, [&](const image_record &r) {
+        if (r.type == 0 && r.value_length == 0)
+            *padding += r.length;
+        else if (!is_signature_record(r.type))
+            plan->records.push_back({r.type, Bytes(r.value, r.value + r.value_length)});
+    });
+    payload->assign(file.begin() + layout.header_len, file.begin() + layout.total);
+    return true;
+}
+
+struct ExternalRequest {
+    const char *file = nullptr;
+    const char *out = nullptr;
+    const char *key_path = nullptr;
+    SignerOptions signer;
+    std::vector<std::pair<std::string, std::string>> signatures; // LABEL, FILE
+};
+
+int parse_external(int argc, char **argv, bool attaching, ExternalRequest *request)
+{
+    for (int i = 0; i < argc; i++) {
+        const int taken = imgtool_signer_option(argc, argv, &i, &request->signer);
+        if (taken < 0)
+            return 1;
+        if (taken > 0)
+            continue;
+        const std::string arg = argv[i];
+        const bool wants_value = arg == "--key" || (attaching && (arg == "--signature" || arg == "-o"));
+        if (wants_value && i + 1 >= argc)
+            return imgtool_fail("%s needs a value", arg.c_str());
+        if (arg == "--key") {
+            request->key_path = argv[++i];
+        } else if (wants_value && arg == "-o") {
+            request->out = argv[++i];
+        } else if (wants_value) {
+            const std::string value = argv[++i];
+            const size_t eq = value.find('=');
+            if (eq == std::string::npos || eq == 0)
+                return imgtool_fail("signature '%s' is not LABEL=FILE", value.c_str());
+            request->signatures.emplace_back(value.substr(0, eq), value.substr(eq + 1));
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            return imgtool_fail("unknown option '%s'", arg.c_str());
+        } else if (request->file) {
+            return imgtool_fail("one component file only ('%s')", arg.c_str());
+        } else {
+            request->file = argv[i];
+        }
     }
-    Bytes der;
-    return pkey && public_key_bytes(pkey.get(), true, &der) &&
-           trusted_key_fingerprint(der.data(), uint32_t(der.size()), fingerprint) == OK;
+    if (!request->file || !request->key_path || (attaching && !request->out))
+        return imgtool_fail(attaching ? "attach needs FILE, --key PUB.pem, the signatures and -o OUT (see --help)"
+                                      : "digest needs FILE and --key PUB.pem (see --help)");
+    return 0;
+}
+
+// The signature files of an attach request, in the order of the needs.
+bool signatures_for(const ExternalRequest &request, const std::vector<SignatureNeed> &needs, std::vector<Bytes> *out)
+{
+    for (const auto &[label, path] : request.signatures)
+        if (std::none_of(needs.begin(), needs.end(), [&](const SignatureNeed &n) { return label == n.label; }))
+            return imgtool_fail("no signature is labelled '%s' (digest prints the labels)", label.c_str()), false;
+    for (const SignatureNeed &need : needs) {
+        auto given = std::find_if(request.signatures.begin(), request.signatures.end(),
+                                  [&](const auto &s) { return s.first == need.label; });
+        if (given == request.signatures.end())
+            return imgtool_fail("missing --signature %s=FILE", need.label), false;
+        out->emplace_back();
+        if (!imgtool_read_file(given->second.c_str(), &out->back()))
+            return imgtool_fail("cannot read '%s': %s", given->second.c_str(), std::strerror(errno)), false;
+    }
+    return true;
+}
+
+// What digest and attach both start from: their options, the component read back into its
+// plan and payload, and the public key.
+struct ExternalJob {
+    ExternalRequest request;
+    ComponentPlan plan;
+    Bytes payload;
+    uint32_t padding = 0;
+    Pkey key;
+};
+
+bool prepare_external(int argc, char **argv, bool attaching, ExternalJob *job)
+{
+    if (parse_external(argc, argv, attaching, &job->request) != 0)
+        return false;
+    Bytes file;
+    if (!imgtool_read_file(job->request.file, &file))
+        return imgtool_fail("cannot read '%s': %s", job->request.file, std::strerror(errno)), false;
+    return plan_from_component(job->request.file, file, &job->plan, &job->payload, &job->padding) &&
+           imgtool_load_public_key(job->request.key_path, job->request.signer, &job->key);
 }
 
 } // namespace
 
-bool imgtool_sign_plan(ComponentPlan &plan, const std::vector<uint8_t> &payload, const char *key_path,
-                       bool key_as_der)
+Digest imgtool_sha256(const uint8_t *data, size_t size)
 {
-    if (plan.format != 3)
-        return complain("signing needs --format 3; not signing with", key_path);
-    FILE *file = std::fopen(key_path, "rb");
-    if (!file)
-        return complain("cannot read signing key", key_path);
-    std::unique_ptr<EVP_PKEY, PkeyFree> key(PEM_read_PrivateKey(file, nullptr, nullptr, nullptr));
-    std::fclose(file);
-    if (!key || EVP_PKEY_base_id(key.get()) != EVP_PKEY_RSA)
-        return complain("not an RSA private key in PEM form:", key_path);
+    Digest digest{};
+    unsigned int length = 0;
+    EVP_Digest(data, size, digest.data(), &length, EVP_sha256(), nullptr);
+    return digest;
+}
 
-    std::unique_ptr<EVP_MD_CTX, MdCtxFree> ctx(EVP_MD_CTX_new());
-    size_t length = 0;
-    if (!ctx || EVP_DigestSignInit(ctx.get(), nullptr, EVP_sha256(), nullptr, key.get()) != 1 ||
-        EVP_DigestSign(ctx.get(), nullptr, &length, payload.data(), payload.size()) != 1)
-        return complain("OpenSSL cannot sign with", key_path);
-    ComponentRecord signature{IMAGE_RECORD_SIGNATURE, Bytes(length)};
-    if (EVP_DigestSign(ctx.get(), signature.value.data(), &length, payload.data(), payload.size()) != 1)
-        return complain("OpenSSL cannot sign with", key_path);
-    signature.value.resize(length);
+std::vector<SignatureNeed> imgtool_signature_needs(const ComponentPlan &plan, const Bytes &payload)
+{
+    const auto statement = statement_of(plan, payload);
+    return {{"payload", imgtool_sha256(payload.data(), payload.size())},
+            {"header", imgtool_sha256(statement.data(), statement.size())}};
+}
 
-    ComponentRecord public_key{IMAGE_RECORD_KEY, {}};
-    if (!public_key_bytes(key.get(), key_as_der, &public_key.value))
-        return complain("cannot write the public key of", key_path);
-    plan.records.push_back(std::move(signature));
-    plan.records.push_back(std::move(public_key));
+bool imgtool_add_signature_records(ComponentPlan &plan, const Bytes &payload, EVP_PKEY *public_key,
+                                   bool key_as_der, const std::vector<Bytes> &signatures)
+{
+    const std::vector<SignatureNeed> needs = imgtool_signature_needs(plan, payload);
+    if (signatures.size() != needs.size())
+        return imgtool_fail("%zu signatures given, %zu needed", signatures.size(), needs.size()), false;
+    for (size_t i = 0; i < needs.size(); ++i)
+        if (!verifies(public_key, needs[i].digest, signatures[i]))
+            return imgtool_fail("the %s signature does not verify with the key", needs[i].label), false;
+    Bytes key_record;
+    if (!imgtool_key_record(public_key, key_as_der, &key_record))
+        return imgtool_fail("cannot encode the public key"), false;
+    const auto statement = statement_of(plan, payload);
+    Bytes auth(statement.begin(), statement.end());
+    auth.insert(auth.end(), signatures[1].begin(), signatures[1].end());
+
+    std::erase_if(plan.records, [](const ComponentRecord &r) { return is_signature_record(r.type); });
+    plan.records.push_back({IMAGE_RECORD_SIGNATURE, signatures[0]});
+    plan.records.push_back({IMAGE_RECORD_KEY, std::move(key_record)});
+    plan.records.push_back({IMAGE_RECORD_AUTH_HEADER, std::move(auth)});
     return true;
 }
 
-int imgtool_keyhash(int argc, char **argv)
+bool imgtool_sign_plan(ComponentPlan &plan, const Bytes &payload, const SignerOptions &options)
 {
-    if (argc != 1 || !std::strcmp(argv[0], "--help") || !std::strcmp(argv[0], "-h")) {
-        std::puts("usage: imgtool keyhash KEY\n"
-                  "Prints the fingerprint of an RSA key (PEM or DER, public or private) as the build\n"
-                  "records it for BM_TRUSTED_KEYS: the SHA-256 of its public key blob. (The build\n"
-                  "itself reads public keys and PKCS#1 private keys; give it the public key.)");
-        return argc == 1 ? 0 : 1;
+    SigningKey key;
+    if (!imgtool_load_signing_key(options, &key))
+        return false;
+    std::vector<Bytes> signatures;
+    for (const SignatureNeed &need : imgtool_signature_needs(plan, payload)) {
+        signatures.emplace_back();
+        if (!sign_digest(key.private_key.get(), need.digest, &signatures.back())) {
+            ERR_clear_error();
+            return imgtool_fail("%s: the key cannot make the %s signature", options.key, need.label), false;
+        }
     }
-    Bytes key;
-    if (!imgtool_read_file(argv[0], &key) || key.empty())
-        return complain("cannot read key", argv[0]), 1;
-    uint8_t fingerprint[KEY_FINGERPRINT_SIZE];
-    if (!file_key_fingerprint(key, fingerprint))
-        return complain("not an RSA key:", argv[0]), 1;
-    std::printf("%s  %s\n", hex(fingerprint, sizeof fingerprint).c_str(), argv[0]);
+    return imgtool_add_signature_records(plan, payload, key.public_key.get(), options.key_as_der, signatures);
+}
+
+int imgtool_digest(int argc, char **argv)
+{
+    if (imgtool_wants_help(argc, argv)) {
+        std::puts("usage: imgtool digest FILE --key PUB.pem\n"
+                  "Prints one line 'LABEL HEX' for each signature a signed component needs: 'payload'\n"
+                  "(record 3) and 'header' (the authenticated header, record 5). HEX is the SHA-256\n"
+                  "value an RSA PKCS#1 v1.5 signer signs, as 'openssl pkeyutl -sign -pkeyopt\n"
+                  "digest:sha256 -in DIGEST.bin' does. FILE is a format-3 component (imgtool create\n"
+                  "--format 3 without --sign); the key is refused when the board cannot verify with it.");
+        return 0;
+    }
+    ExternalJob job;
+    if (!prepare_external(argc, argv, false, &job))
+        return 1;
+    for (const SignatureNeed &need : imgtool_signature_needs(job.plan, job.payload))
+        std::printf("%s %s\n", need.label, imgtool_hex(need.digest.data(), need.digest.size()).c_str());
     return 0;
 }
 
-int imgtool_verify(int argc, char **argv)
+int imgtool_attach(int argc, char **argv)
 {
-    const char *file = nullptr;
-    std::vector<std::array<uint8_t, KEY_FINGERPRINT_SIZE>> trusted;
-    for (int i = 0; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
-            std::puts("usage: imgtool verify FILE [--trusted KEY]...\n"
-                      "Runs the boot manager's signature gate on every component of a component,\n"
-                      "package, slot file or partition dump and prints its verdict line for each.\n"
-                      "Without --trusted the keys built into this tool (BM_TRUSTED_KEYS) are trusted.\n"
-                      "Exits 0 only when every component passes.");
-            return 0;
-        }
-        if (!std::strcmp(argv[i], "--trusted")) {
-            Bytes key;
-            std::array<uint8_t, KEY_FINGERPRINT_SIZE> fingerprint{};
-            if (i + 1 >= argc || !imgtool_read_file(argv[i + 1], &key) || !file_key_fingerprint(key, fingerprint.data()))
-                return complain("--trusted needs a readable RSA key:", i + 1 < argc ? argv[i + 1] : ""), 1;
-            trusted.push_back(fingerprint);
-            ++i;
-        } else if (!file) {
-            file = argv[i];
-        } else {
-            return complain("unexpected argument", argv[i]), 1;
-        }
+    if (imgtool_wants_help(argc, argv)) {
+        std::puts("usage: imgtool attach FILE --key PUB.pem --signature payload=SIG.bin\n"
+                  "                      --signature header=SIG.bin [--key-record pem|der] -o OUT\n"
+                  "Puts the signatures made for the values 'imgtool digest' printed into the component,\n"
+                  "with the key record, and fixes H and the CRC. Records 3, 4 and 5 already there are\n"
+                  "replaced. A signature that does not verify with the key is refused. The result is\n"
+                  "byte for byte what 'imgtool create --sign' makes with the same key.");
+        return 0;
     }
-    if (!file)
-        return complain("verify needs a file (see --help)", ""), 1;
-    Bytes data;
-    if (!imgtool_read_file(file, &data))
-        return complain("cannot read", file), 1;
-
-    TrustedKeys table{nullptr, 0, false};
-    if (!trusted.empty()) {
-        table.fingerprints = reinterpret_cast<const uint8_t(*)[KEY_FINGERPRINT_SIZE]>(trusted.data());
-        table.count = trusted.size();
-        trusted_keys_override(&table);
-    }
-
-    bool all_pass = true;
-    size_t index = 0;
-    uint64_t offset = 0;
-    while (data.size() - offset >= IMAGE_PROBE_SIZE) {
-        const uint8_t *p = data.data() + offset;
-        image_layout layout = image_get_layout(p);
-        if (image_check_layout(layout, p, data.size() - offset) != IMAGE_LAYOUT_OK) {
-            // Erased flash after the last component of a partition dump is not a failure.
-            bool erased = true;
-            for (uint64_t i = offset; i < data.size() && erased; ++i)
-                erased = data[i] == 0xFF;
-            if (!erased) {
-                std::printf("component %zu at offset 0x%llX: corrupt header\n", index,
-                            static_cast<unsigned long long>(offset));
-                all_pass = false;
-            }
-            break;
-        }
-        const char *name = image_type_name(layout.type);
-        std::printf("component %zu at offset 0x%llX (%s):", index, static_cast<unsigned long long>(offset),
-                    name ? name : "unknown type");
-        std::fflush(stdout);
-        all_pass &= image_check_signature(p, layout.total) == 1;
-        offset += layout.total;
-        ++index;
-    }
-    trusted_keys_override(nullptr);
-    if (index == 0) {
-        std::printf("%s: no component\n", file);
+    ExternalJob job;
+    std::vector<Bytes> signatures;
+    if (!prepare_external(argc, argv, true, &job) ||
+        !signatures_for(job.request, imgtool_signature_needs(job.plan, job.payload), &signatures) ||
+        !imgtool_add_signature_records(job.plan, job.payload, job.key.get(), job.request.signer.key_as_der, signatures))
         return 1;
+    ComponentPlan &plan = job.plan;
+    // A header that had room to spare keeps it behind the new records.
+    if (job.padding) {
+        plan.header_len = IMAGE_PROBE_SIZE + job.padding;
+        for (const ComponentRecord &r : plan.records)
+            plan.header_len += uint32_t(IMAGE_RECORD_HEADER_SIZE + r.value.size());
     }
-    return all_pass ? 0 : 1;
-}
-
-void imgtool_print_signature(const uint8_t *component, const image_layout &layout)
-{
-    image_record signature{}, key{};
-    if (layout.format != 3 || !image_find_signature_records(component, layout, &signature, &key) ||
-        !signature.value || !key.value)
-        return;
-    CRYPTO_initLibrary();
-    std::string fingerprint = fingerprint_of(key.value, key.value_length);
-    uint8_t digest[32];
-    uint32_t digest_length = 0;
-    bool good = IMGSIGN_computeSHA256(component + layout.header_len, layout.payload_len, digest, &digest_length) == OK &&
-                IMGSIGN_verifySignature(digest, int32_t(digest_length), signature.value, signature.value_length,
-                                        key.value, key.value_length) == OK;
-    uint8_t raw[KEY_FINGERPRINT_SIZE];
-    bool trusted = trusted_key_fingerprint(key.value, key.value_length, raw) == OK &&
-                   (trusted_keys().accept_any_key || trusted_keys_contain(trusted_keys(), raw));
-    std::printf("  signed by key %s (%s), signature %s\n", fingerprint.empty() ? "(unreadable)" : fingerprint.c_str(),
-                trusted ? "trusted" : "not trusted", good ? "verifies" : "does NOT verify");
+    const char *why = "";
+    const Bytes component = image_build_component(plan, job.payload, &why);
+    if (component.empty())
+        return imgtool_fail("cannot make the component: %s", why);
+    if (!imgtool_write_file(job.request.out, component.data(), component.size()))
+        return imgtool_fail("cannot write '%s': %s", job.request.out, std::strerror(errno));
+    return 0;
 }

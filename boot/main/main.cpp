@@ -4,10 +4,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "bm_version.h"
 #include "boot/startup.h"
 #include "boot/trial_boot.h"
 
 namespace {
+
+int version_command()
+{
+    return std::puts("bootmgr " BM_VERSION_TEXT) < 0;
+}
 
 struct Command {
     const char *word;
@@ -18,6 +24,7 @@ struct Command {
 constexpr Command COMMANDS[] = {
     {"confirm", trial_confirm_command, "mark the booted image good (ends its trial)"},
     {"status", trial_status_command, "show each slot's version and trial state"},
+    {"--version", version_command, "print the version and source revision"},
 };
 
 int usage()
