@@ -13,6 +13,7 @@
 #include "boot/boot_state.h"
 #include "boot/image_boot.h"
 #include "boot/usb_boot.h"
+#include "image/slot_file.h"
 #include "rescue/rescue_menu.h"
 
 namespace {
@@ -109,6 +110,7 @@ void boot_main()
     read_boot_options();
     run_shell_command("/bin/mount -o sync -t jffs2 /dev/mtd-user /user");
     run_shell_command("/usr/bin/find /user > dev/null");
+    slot_file_remove_leftovers();
 
     if (g_boot.rescue_requested)
         rescue_menu();

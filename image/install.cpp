@@ -3,7 +3,8 @@
 // question and records what is to be written, with a SHA-256 of each component; the second
 // reads those components again, writes them only when the digest is still the one checked,
 // and boots the downloaded application when the operator asked for it. A package that fails
-// a check writes nothing.
+// a check writes nothing. Flash components are written before the application slot files:
+// the boot slot moves to a new application only once every flash part is complete.
 #include "image/install.h"
 
 #include <cerrno>
@@ -12,7 +13,9 @@
 #include <fcntl.h>
 #include <memory>
 #include <new>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "board/i2c.h"
 #include "board/mtd.h"
@@ -20,8 +23,8 @@
 #include "crypto/digest/sha256.h"
 #include "image/bytes.h"
 #include "image/format.h"
+#include "image/slot_file.h"
 #include "image/validate.h"
-#include "platform/device_io.h"
 
 namespace {
 
@@ -34,7 +37,11 @@ using Buffer = std::unique_ptr<uint8_t[]>;
 constexpr uint32_t NO_LIMIT = 0;
 constexpr int MAX_WRITES = 32;         // components written by one package; real ones have 7
 constexpr uint32_t SLOT_PIECE = 65536; // slot files are written in pieces to keep the progress moving
-constexpr char IMAGES_DIR[] = "/user/images";
+// sx pads the last block of a transfer with SUB bytes: a shorter run of them at the end of a
+// package is no component. Anything else left over means the package did not arrive whole.
+constexpr uint8_t XMODEM_PAD = 0x1A;
+constexpr uint32_t XMODEM_BLOCK = 1024;
+constexpr int SLOTS[] = {1, 2};
 
 // How each known type is checked and where it goes.
 struct TypeRule {
@@ -81,6 +88,8 @@ struct Install {
     uint64_t size;
     uint8_t skip_same;
     int slot;
+    int answer_timeout_s; // slot question: 0 waits for ever
+    bool unanswered;      // the slot question timed out: no application is installed
     PlannedWrite writes[MAX_WRITES];
     int count;
     bool boot_now; // the last planned write is the application to boot
@@ -131,18 +140,43 @@ bool same_as_target(const Install &in, const uint8_t *component, const TypeRule 
     return image_same_as_installed(component, slot) == 1;
 }
 
+enum class SlotAnswer { CHOSEN, BOOT_NOW, TIMED_OUT };
+
+// Reads the answer line; waits at most `timeout_s` seconds for it when that is not 0. The
+// rest of an over-long line is read and dropped: it must not answer the next question.
+SlotAnswer read_slot_answer(int timeout_s, int *slot)
+{
+    if (timeout_s > 0) {
+        pollfd input = {STDIN_FILENO, POLLIN, 0};
+        int ready = poll(&input, 1, timeout_s * 1000);
+        if (ready == 0)
+            return SlotAnswer::TIMED_OUT;
+        if (ready < 0) // Ctrl-C: as an interrupted read
+            return SlotAnswer::BOOT_NOW;
+    }
+    char answer[32];
+    bool got = std::fgets(answer, sizeof answer, stdin) != nullptr;
+    if (got && !std::strchr(answer, '\n'))
+        for (int c = std::getchar(); c != EOF && c != '\n'; c = std::getchar()) {
+        }
+    // An interrupt or the end of input must not stick to the next read of standard input.
+    std::clearerr(stdin);
+    if (!got || (answer[0] != '1' && answer[0] != '2'))
+        return SlotAnswer::BOOT_NOW;
+    *slot = answer[0] - '0';
+    return SlotAnswer::CHOSEN;
+}
+
 // The operator's choice of slot: 1 or 2, or 0 to boot the image at once (any other answer,
-// an empty line, the end of input or an interrupted read).
-int ask_slot()
+// an empty line, the end of input or an interrupted read). No answer within the time-out
+// leaves `unanswered` set and the slot 0.
+int ask_slot(Install &in)
 {
     std::printf("Install image as image 1 or 2 (hit return to just boot image): ");
     std::fflush(stdout);
-    char answer[32];
     int slot = 0;
-    if (std::fgets(answer, sizeof answer, stdin) && (answer[0] == '1' || answer[0] == '2'))
-        slot = answer[0] - '0';
-    // An interrupt or the end of input must not stick to the next read of standard input.
-    std::clearerr(stdin);
+    if (read_slot_answer(in.answer_timeout_s, &slot) == SlotAnswer::TIMED_OUT)
+        in.unanswered = true;
     return slot;
 }
 
@@ -156,6 +190,39 @@ bool too_big(const TypeRule &rule, const uint8_t *component, const image_layout 
     std::printf("%s image is too big for flash (%d > %d)\n", rule.size_word, static_cast<int>(size),
                 static_cast<int>(rule.limit));
     return true;
+}
+
+// A flash component must also fit the partition it goes to, which may be smaller than the
+// type's limit: a write that fails at the partition's end would come after earlier
+// components of the package were written.
+bool fits_partition(const TypeRule &rule, const image_layout &layout)
+{
+    if (rule.partition < 0)
+        return true;
+    mtd_geometry geo{};
+    if (!mtd_get_geometry(g_mtd_fd[rule.partition], geo)) {
+        std::puts(rule.write_failure);
+        return false;
+    }
+    uint32_t size = rule.type == UBOOT ? layout.payload_len : layout.total;
+    if (size <= geo.total_size)
+        return true;
+    std::printf("%s image is too big for its partition (%u > %u)\n", rule.size_word, size, geo.total_size);
+    return false;
+}
+
+// With skip-same on and no slot chosen yet, an application that equals the image of either
+// slot is passed over before the slot question is asked: a stick left in the board must
+// not stop every power-on at the question.
+bool same_as_a_slot(const Install &in, const uint8_t *component, const TypeRule &rule)
+{
+    for (int slot : SLOTS)
+        if (same_as_target(in, component, rule, slot)) {
+            std::printf("Installing image as image%d: Image%d has same version as existing image. "
+                        "Skipping update...\n", slot, slot);
+            return true;
+        }
+    return false;
 }
 
 // Checks one component of a known type; on success it is planned (or passed over as the same
@@ -184,15 +251,21 @@ bool check_component(Install &in, uint64_t offset, const image_layout &layout, c
         std::printf("Bad crc for %s: 0x%08x, voiding download\n", rule.crc_word, crc);
         return false;
     }
-    if (too_big(rule, component.get(), layout))
+    if (too_big(rule, component.get(), layout) || !fits_partition(rule, layout))
         return false;
     if (rule.signed_type && !image_check_signature(component.get(), layout.total))
         return false;
 
     int slot = 0;
     if (rule.type == APPLICATION) {
-        if (in.slot == 0)
-            in.slot = ask_slot();
+        if (in.slot == 0 && in.skip_same && same_as_a_slot(in, component.get(), rule))
+            return true;
+        if (in.slot == 0 && !in.unanswered)
+            in.slot = ask_slot(in);
+        if (in.unanswered) {
+            std::puts("\nTimeout. Application image not installed.");
+            return true;
+        }
         slot = in.slot;
         in.boot_now = slot == 0;
     }
@@ -219,9 +292,26 @@ bool check_component(Install &in, uint64_t offset, const image_layout &layout, c
     return true;
 }
 
-// The checking walk. Unknown types are passed over by their size; bytes at the end that
-// cannot be a component (an XMODEM transfer's 0x1A padding) end the walk as the end of the
-// file does. Stops at an application that is to be booted: the rest is not looked at.
+// Whether the `length` bytes at `offset` are an XMODEM transfer's padding: SUB bytes only,
+// fewer than one block.
+bool is_padding(Install &in, uint64_t offset, uint64_t length)
+{
+    if (length >= XMODEM_BLOCK)
+        return false;
+    uint8_t tail[XMODEM_BLOCK];
+    if (fseeko(in.package.get(), static_cast<off_t>(offset), SEEK_SET) != 0 ||
+        std::fread(tail, 1, length, in.package.get()) != length)
+        return false;
+    for (uint64_t i = 0; i < length; ++i)
+        if (tail[i] != XMODEM_PAD)
+            return false;
+    return true;
+}
+
+// The checking walk. Unknown types are passed over by their size; the walk ends at bytes
+// that cannot be a component, which must be nothing or an XMODEM transfer's padding: the
+// start of a component cut short is refused. Stops at an application that is to be
+// booted: the rest is not looked at.
 bool check_package(Install &in)
 {
     uint64_t offset = 0;
@@ -238,57 +328,45 @@ bool check_package(Install &in)
         } else if (!check_component(in, offset, layout, *rule)) {
             return false;
         } else if (in.boot_now) {
-            break;
+            return true;
         }
         offset += layout.total;
     }
-    return true;
+    const uint64_t rest = in.size - offset;
+    if (rest == 0 || is_padding(in, offset, rest))
+        return true;
+    std::printf("Image package is truncated (%llu bytes after the last whole image), voiding download\n",
+                static_cast<unsigned long long>(rest));
+    return false;
 }
 
-bool slot_failure(int slot, int error, const char *temp_path)
+bool slot_failure(int slot, int error)
 {
-    if (temp_path)
-        device_io().file_unlink(temp_path);
     std::printf("Image%d update failed (err %d)\n", slot, error);
     return false;
 }
 
-// Writes the slot file so that it is never seen half-written: the new image goes to a
-// temporary file beside it, is flushed to storage and then renamed over the slot file. On
-// any failure the temporary file goes and the old slot file stays.
+// Writes the slot file through the slot-file writer (temporary file, sync, rename), in
+// pieces that keep the progress display moving. On any failure the old slot file stays.
 bool write_slot_file(int slot, const uint8_t *data, uint32_t total)
 {
-    const DeviceIo &io = device_io();
-    char path[32], temp_path[40];
-    std::snprintf(path, sizeof path, "%s/image%d", IMAGES_DIR, slot);
-    std::snprintf(temp_path, sizeof temp_path, "%s.new", path);
     std::printf("Installing image as image%d: ", slot);
-    io.file_mkdir(IMAGES_DIR, 0755); // fails harmlessly when it exists
-    int fd = io.file_open(temp_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return slot_failure(slot, errno, nullptr);
+    SlotFileWriter writer;
+    if (int error = slot_file_begin(writer, slot))
+        return slot_failure(slot, error);
     std::printf("    ");
     uint32_t written = 0;
     while (written < total) {
         uint32_t piece = total - written < SLOT_PIECE ? total - written : SLOT_PIECE;
-        ssize_t n = io.file_write(fd, data + written, piece);
-        if (n <= 0) {
-            int error = n < 0 ? errno : ENOSPC;
-            io.file_close(fd);
-            return slot_failure(slot, error, temp_path);
-        }
-        written += static_cast<uint32_t>(n);
+        if (int error = slot_file_append(writer, data + written, piece))
+            return slot_failure(slot, error);
+        written += piece;
         // In 64 bits: written * 100 overflows 32 bits for an image past 42 MB.
         std::printf("\b\b\b\b%3.3d%c", static_cast<int>(uint64_t{written} * 100 / total), '%');
         std::fflush(stdout);
     }
-    if (io.file_sync(fd) != 0) {
-        int error = errno;
-        io.file_close(fd);
-        return slot_failure(slot, error, temp_path);
-    }
-    if (io.file_close(fd) != 0 || io.file_rename(temp_path, path) != 0)
-        return slot_failure(slot, errno, temp_path);
+    if (int error = slot_file_commit(writer))
+        return slot_failure(slot, error);
     std::printf("\b\b\b\b100%c\n", '%');
     std::printf("\nImage%d updated succeeded\n", slot);
     return true;
@@ -356,28 +434,65 @@ bool write_component(Install &in, const PlannedWrite &w)
 
 } // namespace
 
-int image_install_package(const char *path, uint8_t skip_same, int slot)
+void image_print_file_name(const char *name)
+{
+    for (const char *p = name; *p; ++p) {
+        unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '\\')
+            std::fputs("\\\\", stdout);
+        else if (c == '\n')
+            std::fputs("\\n", stdout);
+        else if (c < 0x20 || c == 0x7F)
+            std::printf("\\x%02x", c);
+        else
+            std::putchar(c);
+    }
+}
+
+int image_install_package(const char *path, uint8_t skip_same, int slot, int answer_timeout_s)
 {
     Install in{};
-    in.package.reset(path ? std::fopen(path, "r") : nullptr);
+    // Non-blocking, so that a FIFO cannot hold the open; only a regular file is a package.
+    int fd = path ? open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1;
     struct stat info = {};
-    if (!in.package || fstat(fileno(in.package.get()), &info) != 0) {
-        std::printf("Failed to open image file %s (err %d)\n", path ? path : "", errno);
+    if (fd < 0 || fstat(fd, &info) != 0) {
+        std::printf("Failed to open image file ");
+        image_print_file_name(path ? path : "");
+        std::printf(" (err %d)\n", errno);
+        if (fd >= 0)
+            close(fd);
+        return 0;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        std::printf("Cannot install ");
+        image_print_file_name(path);
+        std::printf(": not a regular file\n");
+        close(fd);
+        return 0;
+    }
+    in.package.reset(fdopen(fd, "r"));
+    if (!in.package) {
+        close(fd);
         return 0;
     }
     in.size = info.st_size > 0 ? static_cast<uint64_t>(info.st_size) : 0;
     in.skip_same = skip_same;
     in.slot = slot;
+    in.answer_timeout_s = answer_timeout_s;
 
     std::puts("\nExtracting images ... Do *NOT* power cycle the switch.");
     if (!check_package(in))
         return 0;
     bool installed = false;
-    for (int i = 0; i < in.count; ++i) {
-        if (!write_component(in, in.writes[i]))
-            return 0;
-        installed = true;
-    }
+    // Flash components first, then the slot files (and the boot of a downloaded image).
+    for (bool flash : {true, false})
+        for (int i = 0; i < in.count; ++i) {
+            if ((in.writes[i].rule->partition >= 0) != flash)
+                continue;
+            if (!write_component(in, in.writes[i]))
+                return 0;
+            installed = true;
+        }
     std::puts("File processed");
     if (installed)
         return 1;

@@ -95,7 +95,11 @@ TEST_F(InstallTest, RefusedPackagesWriteNothingAndGoodOnesAreWrittenWhole)
     const Bytes unknown = sized(0x075A514B, 100);
     const InstallCase cases[] = {
         {"empty file read as a component", {}, 0, "File processed\nERROR: No valid image found\n", ""},
-        {"tail shorter than a header read as a component", Bytes(23, 0), 0, "ERROR: No valid image found", ""},
+        {"package cut 8 bytes into its next header taken as padding",
+         cat({kernel, cut(dev(APPLICATION), 2000 - 8)}), 0,
+         "Image package is truncated (8 bytes after the last whole image), voiding download\n", ""},
+        {"a whole block of SUB bytes taken as padding", cat({kernel, Bytes(1024, 0x1A)}), 0,
+         "truncated (1024 bytes", ""},
         {"earlier component written before a later CRC failure",
          cat({kernel, with_be(dev(RFS), 100, 0xBAD)}), 0, "Bad crc for RFS: 0x", ""},
         {"component cut short by the end of the file installed",
