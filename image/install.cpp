@@ -211,6 +211,12 @@ bool fits_partition(const TypeRule &rule, const image_layout &layout)
     return false;
 }
 
+void print_same_application(int slot)
+{
+    std::printf("Installing image as image%d: Image%d has same version as existing image. "
+                "Skipping update...\n", slot, slot);
+}
+
 // With skip-same on and no slot chosen yet, an application that equals the image of either
 // slot is passed over before the slot question is asked: a stick left in the board must
 // not stop every power-on at the question.
@@ -218,8 +224,7 @@ bool same_as_a_slot(const Install &in, const uint8_t *component, const TypeRule 
 {
     for (int slot : SLOTS)
         if (same_as_target(in, component, rule, slot)) {
-            std::printf("Installing image as image%d: Image%d has same version as existing image. "
-                        "Skipping update...\n", slot, slot);
+            print_same_application(slot);
             return true;
         }
     return false;
@@ -271,8 +276,7 @@ bool check_component(Install &in, uint64_t offset, const image_layout &layout, c
     }
     if (!in.boot_now && in.skip_same && same_as_target(in, component.get(), rule, slot)) {
         if (rule.type == APPLICATION)
-            std::printf("Installing image as image%d: Image%d has same version as existing image. "
-                        "Skipping update...\n", slot, slot);
+            print_same_application(slot);
         else
             std::puts("Image has same version as existing image. Skipping update...");
         return true;
