@@ -89,6 +89,38 @@ int image_check_signature(const uint8_t *component, uint32_t total)
     return 1;
 }
 
+int image_check_signature_digest(const uint8_t *header, uint32_t header_len,
+                                 const uint8_t payload_digest[32])
+{
+    if (!header || !payload_digest || header_len < IMAGE_BASIC_HEADER_SIZE)
+        return reject("\tImage rejected as it has no signature");
+    if (image_read_header(header).id == 0)
+        return std::puts("\tImage is a developer image"), 1;
+    if (header_len < IMAGE_PROBE_SIZE || load_be32(header + 16) != IMAGE_HDR3_TAG)
+        return reject("\tImage rejected as it has no signature");
+
+    // Only the header is at hand: the record walk is bounded by it, and the header length
+    // given must be the one the component's layout says.
+    image_layout layout = image_get_layout(header);
+    image_record signature{}, key{};
+    if (layout.header_len != header_len ||
+        image_check_layout(layout, header, uint64_t{header_len} + layout.payload_len) != IMAGE_LAYOUT_OK ||
+        !image_find_signature_records(header, layout, &signature, &key))
+        return reject("\tImage rejected");
+    if (!signature.value || !key.value)
+        return reject("\tImage rejected as it has no signature");
+
+    CRYPTO_initLibrary();
+    MSTATUS status = IMGSIGN_verifySignature(payload_digest, 32, signature.value, signature.value_length,
+                                             key.value, key.value_length);
+    if (status != OK)
+        return reject("\tImage rejected");
+    if (!key_trusted(key))
+        return reject("\tImage rejected: key not trusted");
+    std::puts("\tImage signature verified");
+    return 1;
+}
+
 int image_read_installed_header(uint32_t type, uint8_t header[16], int slot)
 {
     if (!header)
