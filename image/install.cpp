@@ -1,12 +1,16 @@
 // Package installer. Two walks over the package: the first checks every component (layout
-// against the bytes that are there, CRC, size limit, signature, skip-same), asks the slot
-// question and records what is to be written, with a SHA-256 of each component; the second
-// reads those components again, writes them only when the digest is still the one checked,
-// and boots the downloaded application when the operator asked for it. A package that fails
-// a check writes nothing. Flash components are written before the application slot files:
+// against the bytes that are there, CRC, size limit, partition size, signature, skip-same),
+// asks the slot question and records what is to be written, with SHA-256 digests of each
+// component's header and payload; the second reads those components again, writes them and
+// makes them count only when the digests are still the ones checked, and boots the
+// downloaded application when the operator asked for it. A package that fails a check
+// writes nothing. Both walks read components in fixed-size pieces: only a flash component,
+// bounded by its limit, is held whole (for its write); an application of any size streams
+// into the temporary slot file or the tarball. Flash components are written before the application slot files:
 // the boot slot moves to a new application only once every flash part is complete.
 #include "image/install.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -36,7 +40,9 @@ using Buffer = std::unique_ptr<uint8_t[]>;
 
 constexpr uint32_t NO_LIMIT = 0;
 constexpr int MAX_WRITES = 32;         // components written by one package; real ones have 7
-constexpr uint32_t SLOT_PIECE = 65536; // slot files are written in pieces to keep the progress moving
+// Components are read in pieces of this size; a slot file is written piece by piece too,
+// which keeps the progress display moving.
+constexpr uint32_t READ_PIECE = 65536;
 // sx pads the last block of a transfer with SUB bytes: a shorter run of them at the end of a
 // package is no component. Anything else left over means the package did not arrive whole.
 constexpr uint8_t XMODEM_PAD = 0x1A;
@@ -73,6 +79,13 @@ const TypeRule *rule_of(uint32_t type)
     return nullptr;
 }
 
+// SHA-256 of a component's header (bytes 0 to H-1) and of its payload (H to T-1): the
+// payload digest is what the signature covers; both together pin the whole component.
+struct ComponentDigests {
+    uint8_t header[SHA256_DIGEST_SIZE];
+    uint8_t payload[SHA256_DIGEST_SIZE];
+};
+
 // A component that passed every check. An application with slot 0 is booted, not written.
 struct PlannedWrite {
     uint64_t offset;
@@ -80,11 +93,12 @@ struct PlannedWrite {
     const TypeRule *rule;
     int slot;
     uint8_t header[IMAGE_BASIC_HEADER_SIZE];
-    uint8_t digest[SHA256_DIGEST_SIZE];
+    ComponentDigests digests;
 };
 
 struct Install {
     FilePtr package;
+    Buffer piece; // READ_PIECE bytes, for every read of a component
     uint64_t size;
     uint8_t skip_same;
     int slot;
@@ -95,29 +109,73 @@ struct Install {
     bool boot_now; // the last planned write is the application to boot
 };
 
-bool digest_of(const uint8_t *bytes, uint32_t length, uint8_t digest[SHA256_DIGEST_SIZE])
+// The CRC (bytes 4 to T-1) and both digests of a component, fed in order piece by piece.
+struct ComponentHasher {
+    uint32_t header_len;
+    uint32_t crc = 0xFFFFFFFFu;
+    SHA256Ctx header{}, payload{};
+
+    explicit ComponentHasher(uint32_t h) : header_len(h)
+    {
+        SHA256_initDigest(&header);
+        SHA256_initDigest(&payload);
+    }
+
+    // `data` holds the component's bytes from `at` on.
+    void update(uint32_t at, const uint8_t *data, uint32_t length)
+    {
+        uint32_t skip = at < 4 ? 4 - at : 0;
+        if (skip < length)
+            crc = image_crc32(data + skip, length - skip, crc);
+        uint32_t in_header = at < header_len ? header_len - at : 0;
+        in_header = in_header < length ? in_header : length;
+        SHA256_updateDigest(&header, data, in_header);
+        SHA256_updateDigest(&payload, data + in_header, length - in_header);
+    }
+
+    ComponentDigests finish()
+    {
+        ComponentDigests d;
+        SHA256_finalDigest(&header, d.header);
+        SHA256_finalDigest(&payload, d.payload);
+        return d;
+    }
+};
+
+bool same_digests(const ComponentDigests &a, const ComponentDigests &b)
 {
-    return SHA256_completeDigest(bytes, length, digest) == OK;
+    return std::memcmp(&a, &b, sizeof a) == 0;
 }
 
-// Reads the whole component at `offset` into a new buffer; null after a message when it cannot
-// be held or the file no longer has all of it.
-Buffer read_component(Install &in, uint64_t offset, const image_layout &layout, const TypeRule &rule)
+// Reads the T bytes of the component at `offset` in pieces of READ_PIECE bytes (counted from
+// the component's start), handing each to `visit(at, data, length)`. False when `visit`
+// returns false (it has said why) or, after a message, when the file no longer holds the
+// whole component.
+template <typename Visit>
+bool read_pieces(Install &in, uint64_t offset, const image_layout &layout, const TypeRule &rule, Visit visit)
 {
-    Buffer buffer(new (std::nothrow) uint8_t[layout.total]);
-    if (!buffer) {
-        std::printf("Failed to allocate buffer for image (%d)\n", static_cast<int>(layout.total));
-        return nullptr;
-    }
-    size_t got = 0;
-    if (fseeko(in.package.get(), static_cast<off_t>(offset), SEEK_SET) == 0)
-        got = std::fread(buffer.get(), 1, layout.total, in.package.get());
-    if (got != layout.total) {
-        std::printf("%s image is truncated (%zu of %u bytes), voiding download\n", rule.size_word,
-                    got, layout.total);
-        return nullptr;
-    }
-    return buffer;
+    FILE *package = in.package.get();
+    uint32_t done = 0;
+    if (fseeko(package, static_cast<off_t>(offset), SEEK_SET) == 0)
+        while (done < layout.total) {
+            uint32_t want = layout.total - done < READ_PIECE ? layout.total - done : READ_PIECE;
+            size_t got = std::fread(in.piece.get(), 1, want, package);
+            if (got > 0 && !visit(done, in.piece.get(), static_cast<uint32_t>(got)))
+                return false;
+            done += static_cast<uint32_t>(got);
+            if (got != want)
+                break;
+        }
+    if (done == layout.total)
+        return true;
+    std::printf("%s image is truncated (%u of %u bytes), voiding download\n", rule.size_word, done,
+                layout.total);
+    return false;
+}
+
+void print_changed(const TypeRule &rule)
+{
+    std::printf("%s image changed while installing, voiding download\n", rule.size_word);
 }
 
 // The component's header bytes that decide "the same": for UBOOT all but its first word,
@@ -248,22 +306,35 @@ bool check_component(Install &in, uint64_t offset, const image_layout &layout, c
                     image_layout_status_text(status));
         return false;
     }
-    Buffer component = read_component(in, offset, layout, rule);
-    if (!component)
-        return false;
-    uint32_t crc = image_component_crc(component.get(), layout.total);
-    if (crc != load_be32(component.get())) {
-        std::printf("Bad crc for %s: 0x%08x, voiding download\n", rule.crc_word, crc);
+    // The header is kept for the checks below; the payload only passes through the hashes.
+    Buffer header(new (std::nothrow) uint8_t[layout.header_len]);
+    if (!header) {
+        std::printf("Failed to allocate buffer for image (%d)\n", static_cast<int>(layout.header_len));
         return false;
     }
-    if (too_big(rule, component.get(), layout) || !fits_partition(rule, layout))
+    ComponentHasher hasher(layout.header_len);
+    bool whole = read_pieces(in, offset, layout, rule, [&](uint32_t at, const uint8_t *data, uint32_t length) {
+        if (at < layout.header_len)
+            std::memcpy(header.get() + at, data, std::min(length, layout.header_len - at));
+        hasher.update(at, data, length);
+        return true;
+    });
+    if (!whole)
         return false;
-    if (rule.signed_type && !image_check_signature(component.get(), layout.total))
+    const ComponentDigests digests = hasher.finish();
+    const uint8_t *component = header.get(); // its first H bytes
+    if (hasher.crc != load_be32(component)) {
+        std::printf("Bad crc for %s: 0x%08x, voiding download\n", rule.crc_word, hasher.crc);
+        return false;
+    }
+    if (too_big(rule, component, layout) || !fits_partition(rule, layout))
+        return false;
+    if (rule.signed_type && !image_check_signature_digest(component, layout.header_len, digests.payload))
         return false;
 
     int slot = 0;
     if (rule.type == APPLICATION) {
-        if (in.slot == 0 && in.skip_same && same_as_a_slot(in, component.get(), rule))
+        if (in.slot == 0 && in.skip_same && same_as_a_slot(in, component, rule))
             return true;
         if (in.slot == 0 && !in.unanswered)
             in.slot = ask_slot(in);
@@ -274,7 +345,7 @@ bool check_component(Install &in, uint64_t offset, const image_layout &layout, c
         slot = in.slot;
         in.boot_now = slot == 0;
     }
-    if (!in.boot_now && in.skip_same && same_as_target(in, component.get(), rule, slot)) {
+    if (!in.boot_now && in.skip_same && same_as_target(in, component, rule, slot)) {
         if (rule.type == APPLICATION)
             print_same_application(slot);
         else
@@ -288,10 +359,8 @@ bool check_component(Install &in, uint64_t offset, const image_layout &layout, c
         return false;
     }
     PlannedWrite &w = in.writes[in.count];
-    w = PlannedWrite{offset, layout, &rule, slot, {}, {}};
-    std::memcpy(w.header, component.get(), IMAGE_BASIC_HEADER_SIZE);
-    if (!digest_of(component.get(), layout.total, w.digest))
-        return false;
+    w = PlannedWrite{offset, layout, &rule, slot, {}, digests};
+    std::memcpy(w.header, component, IMAGE_BASIC_HEADER_SIZE);
     ++in.count;
     return true;
 }
@@ -350,87 +419,123 @@ bool slot_failure(int slot, int error)
     return false;
 }
 
-// Writes the slot file through the slot-file writer (temporary file, sync, rename), in
-// pieces that keep the progress display moving. On any failure the old slot file stays.
-bool write_slot_file(int slot, const uint8_t *data, uint32_t total)
+// Streams the application into its slot file through the slot-file writer (temporary file,
+// sync, rename), one piece at a time with the progress display. The rename happens only
+// when what was written is, digest for digest, the component that was checked; on any
+// failure the old slot file stays.
+bool write_slot_file(Install &in, const PlannedWrite &w)
 {
-    std::printf("Installing image as image%d: ", slot);
+    const uint32_t total = w.layout.total;
+    std::printf("Installing image as image%d: ", w.slot);
     SlotFileWriter writer;
-    if (int error = slot_file_begin(writer, slot))
-        return slot_failure(slot, error);
+    if (int error = slot_file_begin(writer, w.slot))
+        return slot_failure(w.slot, error);
     std::printf("    ");
-    uint32_t written = 0;
-    while (written < total) {
-        uint32_t piece = total - written < SLOT_PIECE ? total - written : SLOT_PIECE;
-        if (int error = slot_file_append(writer, data + written, piece))
-            return slot_failure(slot, error);
-        written += piece;
+    ComponentHasher hasher(w.layout.header_len);
+    bool written = read_pieces(in, w.offset, w.layout, *w.rule, [&](uint32_t at, const uint8_t *data, uint32_t length) {
+        hasher.update(at, data, length);
+        if (int error = slot_file_append(writer, data, length))
+            return slot_failure(w.slot, error);
         // In 64 bits: written * 100 overflows 32 bits for an image past 42 MB.
-        std::printf("\b\b\b\b%3.3d%c", static_cast<int>(uint64_t{written} * 100 / total), '%');
+        std::printf("\b\b\b\b%3.3d%c", static_cast<int>(uint64_t{at + length} * 100 / total), '%');
         std::fflush(stdout);
+        return true;
+    });
+    if (!written)
+        return false;
+    if (!same_digests(hasher.finish(), w.digests)) {
+        print_changed(*w.rule);
+        return false;
     }
     if (int error = slot_file_commit(writer))
-        return slot_failure(slot, error);
+        return slot_failure(w.slot, error);
     std::printf("\b\b\b\b100%c\n", '%');
-    std::printf("\nImage%d updated succeeded\n", slot);
+    std::printf("\nImage%d updated succeeded\n", w.slot);
     return true;
 }
 
-// Writes the application's payload as the application tarball and starts it; returns only
-// when the tarball cannot be written.
-void boot_downloaded(Install &in, Buffer component, const image_layout &layout)
+// Streams the application's payload into the application tarball and starts it; returns
+// only when the tarball cannot be written or the component changed since it was checked
+// (the tarball is then removed).
+void boot_downloaded(Install &in, const PlannedWrite &w)
 {
     std::puts("Booting downloaded image");
     FilePtr tarball(std::fopen(APP_TARBALL_PATH, "wb"));
-    bool written = tarball && std::fwrite(component.get() + layout.header_len, 1, layout.payload_len,
-                                          tarball.get()) == layout.payload_len;
+    ComponentHasher hasher(w.layout.header_len);
+    const uint32_t header_len = w.layout.header_len;
+    bool written = tarball && read_pieces(in, w.offset, w.layout, *w.rule,
+                                          [&](uint32_t at, const uint8_t *data, uint32_t length) {
+        hasher.update(at, data, length);
+        uint32_t skip = at < header_len ? std::min(length, header_len - at) : 0;
+        return std::fwrite(data + skip, 1, length - skip, tarball.get()) == length - skip;
+    });
     // A full /tmp shows at the close: a short tarball must not be started.
     if (tarball && std::fclose(tarball.release()) != 0)
         written = false;
+    int error = errno;
+    bool intact = written && same_digests(hasher.finish(), w.digests);
+    if (!intact)
+        std::remove(APP_TARBALL_PATH);
     if (!written) {
-        std::printf("Image unpack failed (err %d)\n", errno);
+        std::printf("Image unpack failed (err %d)\n", error);
+        return;
+    }
+    if (!intact) {
+        print_changed(*w.rule);
         return;
     }
     std::puts("Image ready to boot...");
     in.package.reset();
-    component.reset();
+    in.piece.reset();
     launch_application(false);
 }
 
-// Writes one planned component after reading it again and making sure it is still the very
-// component that was checked.
-bool write_component(Install &in, const PlannedWrite &w)
+// Writes one planned flash component: read again whole (its limit bounds the buffer) and
+// written only when it is still the very component that was checked.
+bool write_flash_component(Install &in, const PlannedWrite &w)
 {
     const TypeRule &rule = *w.rule;
-    Buffer component = read_component(in, w.offset, w.layout, rule);
-    if (!component)
-        return false;
-    uint8_t digest[SHA256_DIGEST_SIZE];
-    if (!digest_of(component.get(), w.layout.total, digest) ||
-        std::memcmp(digest, w.digest, sizeof digest) != 0) {
-        std::printf("%s image changed while installing, voiding download\n", rule.size_word);
+    Buffer component(new (std::nothrow) uint8_t[w.layout.total]);
+    if (!component) {
+        std::printf("Failed to allocate buffer for image (%d)\n", static_cast<int>(w.layout.total));
         return false;
     }
-    if (rule.partition >= 0) {
-        std::printf("Writing %s: ", rule.name);
-        std::fflush(stdout);
-        // The boot loader goes without its component header: its payload carries its own.
-        bool payload_only = rule.type == UBOOT;
-        const uint8_t *data = component.get() + (payload_only ? w.layout.header_len : 0);
-        uint32_t length = payload_only ? w.layout.payload_len : w.layout.total;
-        if (flash_write_at(data, g_mtd_fd[rule.partition], 0, length, 1) != 0) {
-            std::puts(rule.write_failure);
-            return false;
-        }
-        if (rule.type == DIAGS)
-            std::puts("done");
+    ComponentHasher hasher(w.layout.header_len);
+    bool whole = read_pieces(in, w.offset, w.layout, rule, [&](uint32_t at, const uint8_t *data, uint32_t length) {
+        std::memcpy(component.get() + at, data, length);
+        hasher.update(at, data, length);
         return true;
-    }
-    if (w.slot == 0) {
-        boot_downloaded(in, std::move(component), w.layout);
+    });
+    if (!whole)
+        return false;
+    if (!same_digests(hasher.finish(), w.digests)) {
+        print_changed(rule);
         return false;
     }
-    if (!write_slot_file(w.slot, component.get(), w.layout.total))
+    std::printf("Writing %s: ", rule.name);
+    std::fflush(stdout);
+    // The boot loader goes without its component header: its payload carries its own.
+    bool payload_only = rule.type == UBOOT;
+    const uint8_t *data = component.get() + (payload_only ? w.layout.header_len : 0);
+    uint32_t length = payload_only ? w.layout.payload_len : w.layout.total;
+    if (flash_write_at(data, g_mtd_fd[rule.partition], 0, length, 1) != 0) {
+        std::puts(rule.write_failure);
+        return false;
+    }
+    if (rule.type == DIAGS)
+        std::puts("done");
+    return true;
+}
+
+bool write_component(Install &in, const PlannedWrite &w)
+{
+    if (w.rule->partition >= 0)
+        return write_flash_component(in, w);
+    if (w.slot == 0) {
+        boot_downloaded(in, w);
+        return false;
+    }
+    if (!write_slot_file(in, w))
         return false;
     board_set_boot_slot(w.slot);
     return true;
@@ -483,6 +588,11 @@ int image_install_package(const char *path, uint8_t skip_same, int slot, int ans
     in.skip_same = skip_same;
     in.slot = slot;
     in.answer_timeout_s = answer_timeout_s;
+    in.piece.reset(new (std::nothrow) uint8_t[READ_PIECE]);
+    if (!in.piece) {
+        std::printf("Failed to allocate buffer for image (%d)\n", static_cast<int>(READ_PIECE));
+        return 0;
+    }
 
     std::puts("\nExtracting images ... Do *NOT* power cycle the switch.");
     if (!check_package(in))
