@@ -168,7 +168,7 @@ TEST_F(InstallTest, SlotFileIsReplacedWholeOrNotAtAll)
 }
 
 // Address space the process has mapped, in bytes (VmSize), or 0 when unknown.
-uint64_t mapped_bytes()
+[[maybe_unused]] uint64_t mapped_bytes()
 {
     std::ifstream status("/proc/self/status");
     for (std::string line; std::getline(status, line);)
