@@ -5,6 +5,8 @@
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -79,6 +81,35 @@ void bench_ratio(const char *name, const char *ours, const char *anchor)
 void bench_note(const char *name, double value, const char *unit)
 {
     notes().push_back({name, value, unit});
+}
+
+namespace {
+
+long status_kib(const char *field)
+{
+    std::ifstream status("/proc/self/status");
+    const std::string key = std::string(field) + ":";
+    for (std::string line; std::getline(status, line);)
+        if (line.compare(0, key.size(), key) == 0)
+            return std::strtol(line.c_str() + key.size(), nullptr, 10);
+    return -1;
+}
+
+} // namespace
+
+double bench_peak_rss_growth_mib(const std::function<bool()> &step)
+{
+    {
+        std::ofstream clear("/proc/self/clear_refs");
+        clear << "5";
+        if (!clear.flush())
+            return -1;
+    }
+    long before = status_kib("VmRSS");
+    if (!step())
+        return -1;
+    long peak = status_kib("VmHWM");
+    return before < 0 || peak < 0 ? -1 : (peak - before) / 1024.0;
 }
 
 int main(int argc, char **argv)

@@ -20,6 +20,7 @@
 #include "boot/usb_boot.h"
 #include "crypto/digest/sha256.h"
 #include "image/bytes.h"
+#include "image/slot_file.h"
 #include "image/validate.h"
 #include "rescue/rescue_menu.h"
 
@@ -33,7 +34,6 @@ using Buffer = std::unique_ptr<uint8_t[]>;
 
 constexpr char GDB_ARCHIVE_PATH[] = "/tmp/gdb.gz";
 constexpr char GDB_PATH[] = "/tmp/gdb";
-constexpr char RECOVERY_IMAGE_PATH[] = "/tmp/image";
 
 int other_slot(int slot)
 {
@@ -289,31 +289,23 @@ bool starts_like_a_program(const char *path)
         launch_unpacked_application(false);
     }
     char choice = answer[0];
-    if (choice != '1' && choice != '2') {
+    int slot = choice == '1' || choice == '2' ? choice - '0' : 0;
+    if (slot != 0) {
+        std::printf("\nInstalling recovery image as image%c...\n", choice);
+        // Written as the installer writes slot files: the slot holds the old image or the
+        // whole recovery image. A failed write leaves the boot slot as it was.
+        if (int error = slot_file_write(slot, component.get(), layout.total)) {
+            std::fprintf(stderr, "Image%d update failed (err %d)\n", slot, error);
+            slot = 0;
+        }
+    }
+    if (slot == 0) {
         std::puts("\nBooting recovery image. You will need to download and install an image "
                   "before rebooting");
         board_set_booted_image(RESCUE_BOOTED_IMAGE);
         component.reset();
         launch_unpacked_application(false);
     }
-
-    std::printf("\nInstalling recovery image as image%c...\n", choice);
-    FilePtr out(std::fopen(RECOVERY_IMAGE_PATH, "wb"));
-    if (!out) {
-        std::fputs("Failed to open image file.\n", stderr);
-        reboot_board();
-    }
-    // A short copy in /tmp would be installed as a corrupt slot file.
-    bool written = write_all(out.get(), component.get(), layout.total);
-    if (!close_checked(out) || !written) {
-        std::fputs("Failed to write image file.\n", stderr);
-        reboot_board();
-    }
-    run_shell_command("mkdir /user/images &> /dev/null");
-    char command[64];
-    std::snprintf(command, sizeof command, "cp /tmp/image /user/images/image%c\n", choice);
-    run_shell_command(command);
-    int slot = choice - '0';
     std::printf("Setting boot image to %d\n", slot);
     board_set_boot_slot(slot);
     board_set_booted_image(slot);

@@ -14,6 +14,7 @@
 #include "boot/image_boot.h"
 #include "boot/trial_boot.h"
 #include "boot/usb_boot.h"
+#include "image/slot_file.h"
 #include "rescue/rescue_menu.h"
 
 namespace {
@@ -110,6 +111,7 @@ void boot_main()
     read_boot_options();
     run_shell_command("/bin/mount -o sync -t jffs2 /dev/mtd-user /user");
     run_shell_command("/usr/bin/find /user > dev/null");
+    slot_file_remove_leftovers();
 
     if (g_boot.rescue_requested)
         rescue_menu();

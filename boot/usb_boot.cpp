@@ -30,6 +30,19 @@ bool exists(const char *path)
     return stat(path, &info) == 0;
 }
 
+// A file of the stick counts only when it is a regular file: reading a FIFO, a device or
+// a link to one would hold the power-on for ever (md5sum of /dev/zero never ends).
+bool on_stick(const char *path)
+{
+    struct stat info;
+    if (lstat(path, &info) != 0)
+        return false;
+    if (S_ISREG(info.st_mode))
+        return true;
+    std::printf("%s is not a regular file: ignored\n", path);
+    return false;
+}
+
 // md5sum output starts with the digest; only 32 lower-case hexadecimal digits pass, since the
 // fingerprint becomes part of a path and a shell command line.
 bool is_fingerprint(const char *text)
@@ -56,7 +69,7 @@ int apply_replacement(const Replacement &r)
 {
     char path[64];
     std::snprintf(path, sizeof path, "/mnt/usb/%s", r.name);
-    if (!exists(path))
+    if (!on_stick(path))
         return 0;
     std::printf("USB image (file '%s') replacement for image%d found\n", r.name, r.slot);
     if (is_image_rejected(path)) {
@@ -169,12 +182,14 @@ int usb_wait_for_mount()
 
 void usb_install_boot_image()
 {
-    if (!exists(USB_BOOT_PACKAGE)) {
+    if (!on_stick(USB_BOOT_PACKAGE)) {
         std::puts("No boot image found on USB.");
         return;
     }
     std::puts("Boot image found on USB.");
-    if (image_install_package(USB_BOOT_PACKAGE, 1, 0))
+    // Nobody may be at the console: the slot question of an application in the package
+    // must not hold the power-on.
+    if (image_install_package(USB_BOOT_PACKAGE, 1, 0, INSTALL_UNATTENDED_ANSWER_S))
         reboot_board();
 }
 
@@ -195,7 +210,7 @@ int usb_apply_replacements()
         std::printf("USB replacement image: board will boot with image%d.\n", result == 1 ? 1 : 2);
         return result;
     }
-    if (exists(USB_IMAGE_PATH))
+    if (on_stick(USB_IMAGE_PATH))
         return 3;
     std::puts("No valid image found on USB");
     return 0;

@@ -110,13 +110,20 @@ int xmodem_rescue()
 {
     std::puts("Running xmodem rescue.....");
     int fd = serial_fast_mode();
-    run_shell_command("/usr/bin/rx /tmp/image");
+    // A transfer that rx did not finish (cancelled, timed out, line lost) leaves whatever
+    // part of the file arrived: it is discarded, never installed.
+    bool completed = shell_command_succeeded(run_shell_command("/usr/bin/rx /tmp/image"));
     struct stat info;
     bool received = stat(DOWNLOAD_PATH, &info) == 0;
     serial_restore_mode(fd);
     // Each download opens the port anew: this one's handle is not needed any more.
     if (fd >= 0)
         close(fd);
+    if (!completed) {
+        unlink(DOWNLOAD_PATH);
+        std::puts("Download failed: the transfer did not complete. Nothing installed.");
+        return 0;
+    }
     if (!received)
         return 0;
     return image_install_package(DOWNLOAD_PATH, 0, 0);

@@ -85,8 +85,11 @@ int usb_file_install()
             return 0;
         }
         int number = 0;
-        while (const dirent *entry = next_file(dir.get()))
-            std::printf("\t%d: %s\n", ++number, entry->d_name);
+        while (const dirent *entry = next_file(dir.get())) {
+            std::printf("\t%d: ", ++number);
+            image_print_file_name(entry->d_name);
+            std::putchar('\n');
+        }
         std::printf("Choose file number to install (q to quit): ");
         std::fflush(stdout);
         choice = read_choice();
@@ -106,7 +109,9 @@ int usb_file_install()
             entry = next_file(dir.get());
         if (!entry)
             return 0;
-        std::printf("Installing %s\n", entry->d_name);
+        std::printf("Installing ");
+        image_print_file_name(entry->d_name);
+        std::putchar('\n');
         std::snprintf(path, sizeof path, "%s%c%s", USB_DIR, '/', entry->d_name);
     }
     return image_install_package(path, 0, 0);

@@ -61,6 +61,8 @@ DEFAULT_TIMEOUT = 120
 
 # Seconds the XMODEM sender waits before it answers the board's receiver.
 XMODEM_TURNAROUND = 0.03
+XMODEM_ACK = b"\x06"
+XMODEM_CANCEL = b"\x18" * 8  # Ctrl-X, as an operator cancels a receiver
 
 
 def bootsim_path() -> str:
@@ -363,11 +365,14 @@ class Console:
                 self.send(key)
             self.expect_exact(echo)
 
-    def send_xmodem(self, path, until: bytes | None = None, timeout: float = 120) -> bytes:
+    def send_xmodem(self, path, until: bytes | None = None, timeout: float = 120,
+                    blocks: int | None = None) -> bytes:
         """Sends the file at PATH over the console with lrzsz's sx -k (XMODEM-1K) while the
         board's receiver runs, and returns everything the board wrote meanwhile. It ends when
         sx exits or, with UNTIL, as soon as the board writes UNTIL; that text and whatever
-        follows it are left for the next expect. (Over a pseudo-terminal the receiver's last
+        follows it are left for the next expect. With BLOCKS, the transfer is cut once the
+        board has acknowledged that many blocks: sx is killed and the operator cancels the
+        receiver with Ctrl-X. (Over a pseudo-terminal the receiver's last
         acknowledgement can be lost when it flushes the line on exit: sx then waits for it,
         so tests pass UNTIL, the first text the board prints after the transfer.)"""
         child = self.child
@@ -386,6 +391,9 @@ class Console:
                     seen += chunk
                     if until is not None and until in seen:
                         found = seen.index(until)
+                        break
+                    if blocks is not None and seen.count(XMODEM_ACK) >= blocks:
+                        os.write(child.child_fd, XMODEM_CANCEL)
                         break
                     # The receiver empties its input right after each request it sends;
                     # an answer that came sooner would be lost, as it cannot on a real line.

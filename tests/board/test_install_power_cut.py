@@ -1,7 +1,8 @@
 """A power cut at any moment of an install from the rescue menu: at every flash operation of
-the power-on that installs a kernel and an application, the slot-file writes included, the
-simulated board loses power; at the next power-on it still boots an application, the slot
-file is the old image or the new one and never a mix, and the install can be run again."""
+the power-on that installs a kernel, a root fs and an application, the slot-file writes
+included, the simulated board loses power; at the next power-on it still boots an
+application, the slot file is the old image or the new one and never a mix, no temporary
+slot file is left, and the install can be run again."""
 
 import random
 import re
@@ -56,19 +57,22 @@ def test_power_cut_at_every_flash_operation_of_an_install(board):
     # Small erase blocks keep the kernel to a few flash operations per block; an application
     # over 128 KiB takes three slot-file writes.
     with open(board.path / "board.conf", "a") as conf:
-        conf.write("mtd kernel 0x10000 0x400\n")
+        conf.write("mtd kernel 0x10000 0x400\nmtd rfs 0x10000 0x400\n")
     old_kernel = harness.component(b"o" * 2500, type="kernel", version="0.0.0.0")
     new_kernel = harness.component(b"n" * 2500, type="kernel", version="0.0.0.0")
+    old_rfs = harness.component(b"p" * 1500, type="rfs", version="0.0.0.0")
+    new_rfs = harness.component(b"m" * 1500, type="rfs", version="0.0.0.0")
     old_app = harness.tagged_image("old", version="0.0.0.0")
     bulk = random.Random(12).randbytes(140_000)  # does not compress
     new_app = harness.application_image(dict(harness.DEFAULT_APP_FILES, **{
         "home/bin/tag": "new", "home/bin/bulk": bulk}), version="0.0.0.0")
     board.eeprom_set(harness.USB_STATUS, harness.USB_PRESENT)
     board.set_conf("usb_delay", 0)
-    board.insert_usb({"pkg.img": harness.package(new_kernel, new_app)})
+    board.insert_usb({"pkg.img": harness.package(new_kernel, new_rfs, new_app)})
 
     def restore_old():
         board.flash_write("kernel", old_kernel)
+        board.flash_write("rfs", old_rfs)
         board.write_slot(1, old_app)
 
     restore_old()
@@ -84,10 +88,13 @@ def test_power_cut_at_every_flash_operation_of_an_install(board):
         install(board, cut)
         slot = board.read_slot(1)
         assert slot in (old_app, new_app), f"cut {cut}: slot 1 is a mix"
-        # The kernel is written first: a new application means the whole new kernel.
+        # The flash parts are written first: a new application means the whole new kernel
+        # and root fs.
         if slot == new_app:
             assert board.flash_read("kernel").startswith(new_kernel), f"cut {cut}"
+            assert board.flash_read("rfs").startswith(new_rfs), f"cut {cut}"
         assert boots(board, ["old", "new"]) == ("new" if slot == new_app else "old"), f"cut {cut}"
+        assert not board.user_path("images/image1.new").exists(), f"cut {cut}"
 
     # Once the power stays on, the same install completes.
     install(board, 0)

@@ -85,12 +85,17 @@ def test_recovery_image_installed_into_the_chosen_slot(diags_board, answer):
     assert started_tag(run) == "recovery"
 
 
-def test_enter_boots_the_recovery_image_without_installing_it(diags_board):
+@pytest.mark.parametrize("answer", ["", "2"], ids=["Enter", "slot write that fails"])
+def test_recovery_image_boots_without_being_installed(diags_board, answer):
     diags_board.flash_write("rescue", harness.tagged_image("recovery"))
     slot1 = diags_board.read_slot(1)
+    # A folder in the way of the temporary slot file: the slot write fails.
+    diags_board.user_path("images/image2.new").mkdir(parents=True)
     console = power_on(diags_board)
     console.expect_exact(PROMPT)
-    console.sendline("")
+    console.sendline(answer)
+    if answer:
+        console.expect_exact("Image2 update failed (err 21)")
     console.expect_exact("Booting recovery image. You will need to download and install an "
                          "image before rebooting")
     run = console.wait_end()

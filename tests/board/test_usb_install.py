@@ -2,6 +2,7 @@
 stick's files, the number typed with the line editor as an operator types it, and the
 signature check of what is picked."""
 
+import os
 import pathlib
 import re
 import subprocess
@@ -114,3 +115,47 @@ def test_only_an_application_signed_with_a_trusted_key_is_installed(board, tmp_p
     console.send("r")
     assert console.wait_end().rebooted
     assert board.read_slot(1) == trusted
+
+
+def test_names_are_listed_escaped_and_a_fifo_is_not_installed(board):
+    console = rescue_with_stick(board, {})
+    os.mkfifo(board.path / "usb" / "pipe")
+    (board.path / "usb" / "x\n\t2:forged.img").write_bytes(b"not an image")
+    names = open_list(console)
+    assert sorted(names[1:]) == ["pipe", "x\\n\\x092:forged.img"]
+    console.sendline(str(names.index("pipe")))
+    console.expect_exact("Cannot install /mnt/usb/pipe: not a regular file")
+    back_at_menu(console)
+    console.send("r")
+    assert console.wait_end().rebooted
+
+
+def test_over_long_slot_answer_does_not_answer_the_next_question(board):
+    first = harness.tagged_image("first", version="0.0.0.0")
+    second = harness.tagged_image("second", version="0.0.0.0")
+    console = rescue_with_stick(board, {"first.img": first, "second.img": second})
+    for name, answer in (("first.img", "1" + "x" * 30 + "2"), ("second.img", "1")):
+        names = open_list(console)
+        console.sendline(str(names.index(name)))
+        console.expect_exact("Install image as image 1 or 2 (hit return to just boot image): ")
+        console.sendline(answer)
+        console.expect_exact("Image1 updated succeeded")
+        back_at_menu(console)
+    console.send("r")
+    assert console.wait_end().rebooted
+    assert board.read_slot(1) == second and board.read_slot(2) is None
+
+
+def test_component_larger_than_its_partition_refuses_the_package(board):
+    with open(board.path / "board.conf", "a") as conf:
+        conf.write("mtd kernel 0x10000 0x10000\n")
+    rfs = harness.component(b"R" * 3000, type="rfs", version="0.0.0.0")
+    kernel = harness.component(b"K" * (0x12010 - 16), type="kernel", version="0.0.0.0")
+    console = rescue_with_stick(board, {"pkg.img": harness.package(rfs, kernel)})
+    open_list(console)
+    console.sendline("1")
+    console.expect_exact("KERNEL image is too big for its partition (73744 > 65536)")
+    back_at_menu(console)
+    console.send("r")
+    assert console.wait_end().rebooted
+    assert board.flash_read("rfs")[:4] == b"\xff" * 4

@@ -4,6 +4,8 @@ slots, and an application image booted straight from the stick, remembered in th
 list and asked about at the next power-on."""
 
 import hashlib
+import os
+import re
 import subprocess
 
 import pytest
@@ -11,6 +13,7 @@ import pytest
 import harness
 
 TIMED_OUT = "Timeout. Assuming \"no\"."
+SLOT_QUESTION = "Install image as image 1 or 2 (hit return to just boot image): "
 REJECTED_QUESTION = "USB image is in rejected list.\r\nWould you still like to load it? "
 
 
@@ -41,10 +44,9 @@ def test_stick_that_never_gets_ready_is_ignored(flash_board):
                              "LMW3190_Boot.img": harness.package(harness.component(b"k" * 64, type="kernel",
                                                                                    version="0.0.0.0"))},
                delay=-1)
-    console = flash_board.power_on(timeout=30)
-    console.expect_exact("Attempting to mount file system on USB flash drive; this can take up to 10 seconds.")
-    console.expect_exact(".........." + "USB mount timed out")
-    run = console.wait_end()
+    run = flash_board.boot(timeout=30)
+    # Exactly ten dots, from the start of their line.
+    assert re.search(r"up to 10 seconds\.\r\n\.{10}USB mount timed out\r\n", run.output), run.output
     assert run.application_started and started_tag(run) == "flash1"
     assert "Boot image" not in run.transcript and "LMW3190_OS.img" not in run.transcript
     assert flash_board.flash_read("kernel")[:4] == b"\xff" * 4
@@ -72,6 +74,43 @@ def test_boot_package_is_installed_once_then_skipped(flash_board):
     second = flash_board.boot(timeout=60)
     assert "Image has same version as existing image. Skipping update..." in second.output
     assert second.application_started and started_tag(second) == "flash1"
+
+
+def test_boot_package_with_an_application_left_in_never_holds_a_power_on(flash_board):
+    kernel = harness.component(b"kernel-v2" * 100, type="kernel", version="0.0.0.0")
+    app = harness.tagged_image("new2", version="0.0.0.0")
+    with_stick(flash_board, {"LMW3190_Boot.img": harness.package(kernel, app)})
+    # Nobody at the console: the question times out, no slot gets the application; the
+    # kernel is installed and the board reboots.
+    first = flash_board.boot(timeout=60)
+    assert SLOT_QUESTION + "\r\nTimeout. Application image not installed." in first.output
+    assert first.rebooted, first.output
+    assert flash_board.flash_read("kernel").startswith(kernel)
+    assert app not in (flash_board.read_slot(1), flash_board.read_slot(2))
+    # An operator answers 2: the application goes into slot 2 and the board reboots.
+    console = flash_board.power_on(timeout=60)
+    console.expect_exact(SLOT_QUESTION)
+    console.sendline("2")
+    assert console.wait_end().rebooted
+    assert flash_board.read_slot(2) == app and flash_board.boot_slot == 2
+    # Left in, the package equals what is installed: skipped before the question, no reboot.
+    third = flash_board.boot(timeout=60)
+    assert "Installing image as image2: Image2 has same version as existing image. Skipping update..." \
+        in third.output
+    assert SLOT_QUESTION not in third.output
+    assert third.application_started and started_tag(third) == "new2"
+
+
+def test_special_files_on_the_stick_are_ignored(flash_board):
+    with_stick(flash_board, {})
+    stick = flash_board.path / "usb"
+    os.mkfifo(stick / "LMW3190_Boot.img")
+    os.symlink("/dev/zero", stick / "LMW3190_OS.img")
+    run = flash_board.boot(timeout=60)
+    assert "/mnt/usb/LMW3190_Boot.img is not a regular file: ignored" in run.output
+    assert "/mnt/usb/LMW3190_OS.img is not a regular file: ignored" in run.output
+    assert "No valid image found on USB" in run.output
+    assert run.application_started and started_tag(run) == "flash1"
 
 
 def test_replacement_of_image2_is_booted_first_with_slot1_as_fallback(flash_board):

@@ -18,6 +18,10 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 // A component of `type` whose total size is `total` (format 1: T = 16 + payload).
@@ -95,7 +99,11 @@ TEST_F(InstallTest, RefusedPackagesWriteNothingAndGoodOnesAreWrittenWhole)
     const Bytes unknown = sized(0x075A514B, 100);
     const InstallCase cases[] = {
         {"empty file read as a component", {}, 0, "File processed\nERROR: No valid image found\n", ""},
-        {"tail shorter than a header read as a component", Bytes(23, 0), 0, "ERROR: No valid image found", ""},
+        {"package cut 8 bytes into its next header taken as padding",
+         cat({kernel, cut(dev(APPLICATION), 2000 - 8)}), 0,
+         "Image package is truncated (8 bytes after the last whole image), voiding download\n", ""},
+        {"a whole block of SUB bytes taken as padding", cat({kernel, Bytes(1024, 0x1A)}), 0,
+         "truncated (1024 bytes", ""},
         {"earlier component written before a later CRC failure",
          cat({kernel, with_be(dev(RFS), 100, 0xBAD)}), 0, "Bad crc for RFS: 0x", ""},
         {"component cut short by the end of the file installed",
@@ -157,6 +165,57 @@ TEST_F(InstallTest, SlotFileIsReplacedWholeOrNotAtAll)
     EXPECT_EQ(image.size(), std::filesystem::file_size(slot2));
     EXPECT_FALSE(std::filesystem::exists(slot2 + ".new"));
     EXPECT_EQ(2, board_get_boot_slot());
+}
+
+// Address space the process has mapped, in bytes (VmSize), or 0 when unknown.
+[[maybe_unused]] uint64_t mapped_bytes()
+{
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmSize:", 0) == 0)
+            return std::stoull(line.substr(7)) * 1024;
+    return 0;
+}
+
+TEST_F(InstallTest, ApplicationLargerThanTheFreeMemoryStillInstalls)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitizer's shadow memory does not fit an address-space limit";
+#else
+    // A 24 MiB developer application, written to the package file piece by piece.
+    constexpr uint32_t PAYLOAD = 24u << 20;
+    const std::string path = dir_ + "/package";
+    {
+        const Bytes piece = test_pattern(1 << 20, 7);
+        uint8_t header[16];
+        store_be32(header + 4, PAYLOAD);
+        store_be32(header + 8, APPLICATION);
+        store_be32(header + 12, 0);
+        uint32_t crc = image_crc32(header + 4, 12, 0xFFFFFFFFu);
+        for (uint32_t done = 0; done < PAYLOAD; done += uint32_t(piece.size()))
+            crc = image_crc32(piece.data(), piece.size(), crc);
+        store_be32(header, crc);
+        std::ofstream out(path, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(header), sizeof header);
+        for (uint32_t done = 0; done < PAYLOAD; done += uint32_t(piece.size()))
+            out.write(reinterpret_cast<const char *>(piece.data()), std::streamsize(piece.size()));
+    }
+    // The installer runs in a child whose address space may grow by 16 MiB only: holding the
+    // component whole cannot succeed there.
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        rlimit limit{};
+        limit.rlim_cur = limit.rlim_max = mapped_bytes() + (16u << 20);
+        if (!std::freopen("/dev/null", "w", stdout) || setrlimit(RLIMIT_AS, &limit) != 0)
+            _exit(2);
+        _exit(image_install_package(path.c_str(), 0, 1) == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(PAYLOAD + 16u, std::filesystem::file_size(user_file("image1")));
+#endif
 }
 
 } // namespace

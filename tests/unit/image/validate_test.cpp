@@ -6,6 +6,7 @@
 #include "image/builder.h"
 #include "image/bytes.h"
 #include "image/format.h"
+#include "crypto/digest/sha256.h"
 #include "image/validate.h"
 #include "tests/support/sim_fixture.h"
 #include "tests/support/image_parts.h"
@@ -35,7 +36,18 @@ Verdict gate(const Bytes &c)
 {
     StdoutCapture out;
     int accepted = image_check_signature(c.data(), uint32_t(c.size()));
-    return {accepted, out.take()};
+    Verdict verdict{accepted, out.take()};
+    // The installer's entry for a payload it only streams (header bytes and payload digest)
+    // must decide every component as the in-memory gate does.
+    image_layout layout = c.size() >= IMAGE_PROBE_SIZE ? image_get_layout(c.data()) : image_layout{};
+    if (layout.total == c.size() && layout.header_len <= c.size()) {
+        uint8_t digest[32];
+        SHA256_completeDigest(c.data() + layout.header_len, layout.payload_len, digest);
+        StdoutCapture streamed;
+        EXPECT_EQ(accepted, image_check_signature_digest(c.data(), layout.header_len, layout, digest, image_gate_build_rules()));
+        EXPECT_EQ(verdict.line, streamed.take());
+    }
+    return verdict;
 }
 
 } // namespace
