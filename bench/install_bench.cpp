@@ -1,5 +1,5 @@
 // The installer on a 64 MiB application package: image_install_package on a simulated board
-// whose /user is a temporary folder ($TMPDIR, else /tmp), the application going into slot 1.
+// whose /user is a temporary folder (see bench_temp_dir), the application going into slot 1.
 // The package file is written piece by piece, so nothing of it is held before the run. The
 // install's peak resident memory is printed as the growth over the resident size before it.
 #include "bench/ratio.h"
@@ -59,11 +59,9 @@ const BenchBoard &bench_board()
 {
     static const BenchBoard board = [] {
         BenchBoard b;
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/install_bench.XXXXXX";
-        if (!mkdtemp(pattern.data()))
+        b.dir = bench_temp_dir("install_bench");
+        if (b.dir.empty())
             return b;
-        b.dir = pattern;
         std::atexit(remove_board);
         if (sim_board_create(b.dir.c_str()) != 0 || sim_board_use(b.dir.c_str()) != 0)
             return b;

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #ifndef BENCH_RATIO_SUFFIX
 #define BENCH_RATIO_SUFFIX ""
 #endif
@@ -139,4 +141,12 @@ int main(int argc, char **argv)
     for (const Note &note : notes())
         std::printf("note %s%s %.1f %s\n", note.name.c_str(), BENCH_RATIO_SUFFIX, note.value, note.unit.c_str());
     return 0;
+}
+
+std::string bench_temp_dir(const char *name)
+{
+    const char *tmp = std::getenv("TMPDIR");
+    std::string base = tmp && *tmp ? tmp : access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp";
+    std::string pattern = base + "/" + name + ".XXXXXX";
+    return mkdtemp(pattern.data()) ? pattern : std::string();
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 void bench_ratio(const char *name, const char *ours, const char *anchor);
 
@@ -15,6 +16,10 @@ void bench_note(const char *name, double value, const char *unit);
 // once and returns the growth of the peak in MiB; negative when the step fails or the
 // growth cannot be measured.
 double bench_peak_rss_growth_mib(const std::function<bool()> &step);
+
+// Makes a fresh folder NAME.XXXXXX for a benchmark's files: in $TMPDIR when it is set, else
+// in /dev/shm, a RAM file system like the board's /tmp, else in /tmp. Empty on failure.
+std::string bench_temp_dir(const char *name);
 
 // Registers a ratio at static-initialisation time: BENCH_RATIO(crc32_vs_zlib, "A", "B");
 #define BENCH_RATIO(name, ours, anchor) \
