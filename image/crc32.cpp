@@ -1,17 +1,17 @@
 // CRC-32/JAMCRC of image components: the reflected CRC-32 (polynomial 0xEDB88320) with the
 // register handed in and out unchanged, no final inversion.
 //
-// Long buffers are read as blocks of five 8-byte little-endian words, word k of every block
-// belonging to lane k. Each lane keeps one 32-bit register, whose contribution is moved ahead
-// by one whole block (40 bytes) per step through eight tables, one per byte of the word, so
-// every byte costs one extraction, one table load and one xor, and every 8 bytes one lane
-// register. The five lanes do not depend on one another: the processor overlaps their table
-// look-ups instead of waiting on one chain (five cover a look-up's latency), and one register
-// per 8 bytes leaves room on a machine with few of them. A word is handled as two 32-bit halves, the lane's register added to the low
-// one, so a 32-bit machine needs no 64-bit arithmetic. After the last full block, each lane's
-// register is exactly what lands on its word of that block, so that block is folded in byte
-// by byte. Words are assembled byte by byte, so the result is the same on big- and
-// little-endian machines.
+// Long buffers are read as blocks of three 16-byte words, word k of every block belonging to
+// lane k. Each lane keeps one 32-bit register, whose contribution is moved ahead by one whole
+// block (48 bytes) per step through sixteen tables, one per byte of the word: every byte
+// costs one extraction (or a byte load), one table load and one xor, and 16 bytes share one
+// lane register, so the lanes fit the registers of a 32-bit x86 with room to spare. The lane
+// register joins the first 32-bit word of its 16 bytes; the other three words go to their
+// tables directly, so no 64-bit arithmetic is needed. The three lanes do not depend on one
+// another, so the processor overlaps their look-ups instead of waiting on one chain. After
+// the last full block, each lane's register is exactly what lands on its word of that block,
+// so that block is folded in byte by byte. Words are assembled byte by byte, so the result
+// is the same on big- and little-endian machines.
 #include "image/format.h"
 
 #include <array>
@@ -19,8 +19,8 @@
 namespace {
 
 constexpr uint32_t POLY = 0xEDB88320u;
-constexpr size_t LANES = 5;
-constexpr size_t WORD = 8;
+constexpr size_t LANES = 3;
+constexpr size_t WORD = 16;
 constexpr size_t BLOCK = LANES * WORD;
 
 using Table = std::array<uint32_t, 256>;
@@ -40,18 +40,20 @@ constexpr Table make_byte_table()
 constexpr Table BYTE = make_byte_table(); // one byte into the register
 
 // Byte b of a lane's word moved ahead to the same word of the next block: it is followed by
-// 7 - b bytes of its own word and the other lanes' 8 * (LANES - 1) bytes, all zero as far as
-// this lane is concerned. One array, so that a machine with few registers reaches every
-// table from one base register.
+// WORD - 1 - b bytes of its own word and the other lanes' WORD * (LANES - 1) bytes, all zero
+// as far as this lane is concerned. Each table is the next one moved ahead by one more zero
+// byte. One array, so that a machine with few registers reaches every table from one base
+// register.
 constexpr std::array<Table, WORD> make_lane_tables()
 {
     std::array<Table, WORD> t{};
-    for (size_t b = 0; b < WORD; b++) {
-        for (uint32_t i = 0; i < 256; i++) {
-            uint32_t c = BYTE[i];
-            for (size_t z = 0; z < WORD - 1 - b + WORD * (LANES - 1); z++)
-                c = (c >> 8) ^ BYTE[c & 0xFF];
+    for (uint32_t i = 0; i < 256; i++) {
+        uint32_t c = BYTE[i];
+        for (size_t z = 0; z < WORD * (LANES - 1); z++)
+            c = (c >> 8) ^ BYTE[c & 0xFF];
+        for (size_t b = WORD; b-- > 0;) {
             t[b][i] = c;
+            c = (c >> 8) ^ BYTE[c & 0xFF];
         }
     }
     return t;
@@ -71,13 +73,18 @@ uint32_t crc_bytes(uint32_t crc, const uint8_t *p, size_t n)
     return crc;
 }
 
-// One lane's step: its register plus the 8 bytes at p, moved ahead by one block.
+// One lane's step: its register plus the WORD bytes at p, moved ahead by one block. The
+// register joins the first 32-bit word; the other words' bytes go straight to their tables.
 inline uint32_t lane_step(uint32_t crc, const uint8_t *p)
 {
-    uint32_t lo = crc ^ load_le32(p);
-    uint32_t hi = load_le32(p + 4);
-    return (LANE[0][lo & 0xFF] ^ LANE[1][(lo >> 8) & 0xFF]) ^ (LANE[2][(lo >> 16) & 0xFF] ^ LANE[3][lo >> 24]) ^
-           (LANE[4][hi & 0xFF] ^ LANE[5][(hi >> 8) & 0xFF]) ^ (LANE[6][(hi >> 16) & 0xFF] ^ LANE[7][hi >> 24]);
+    uint32_t r = 0;
+#pragma GCC unroll 4
+    for (size_t j = 0; j < WORD / 4; j++) {
+        uint32_t v = load_le32(p + 4 * j) ^ (j == 0 ? crc : 0);
+        r ^= (LANE[4 * j][v & 0xFF] ^ LANE[4 * j + 1][(v >> 8) & 0xFF]) ^
+             (LANE[4 * j + 2][(v >> 16) & 0xFF] ^ LANE[4 * j + 3][v >> 24]);
+    }
+    return r;
 }
 
 } // namespace
@@ -101,7 +108,7 @@ uint32_t image_crc32(const uint8_t *data, size_t length, uint32_t crc)
         uint32_t v = result ^ lane[k] ^ load_le32(p + WORD * k);
         for (int b = 0; b < 4; b++)
             v = (v >> 8) ^ BYTE[v & 0xFF];
-        result = crc_bytes(v, p + WORD * k + 4, 4);
+        result = crc_bytes(v, p + WORD * k + 4, WORD - 4);
     }
     p += BLOCK;
     return crc_bytes(result, p, length - blocks * BLOCK);
