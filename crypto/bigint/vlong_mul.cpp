@@ -9,12 +9,15 @@
 
 namespace {
 
-// Column accumulator of the product-scanning loops: sums of 32 x 32 -> 64-bit products in
-// a 64-bit low word and a 32-bit word counting its overflows (the three-word accumulator).
-// A column holds at most 2 * 8192 products (doubled cross products included), so the count
-// stays far below 2^32; as one machine word it costs a single add-with-carry per product on
-// 32-bit machines.
-struct Acc {
+// Column accumulators of the product-scanning loops: sums of 32 x 32 -> 64-bit products. A
+// column holds at most 2 * 8192 products (doubled cross products included), so no sum below
+// overflows. Both forms cost one add with carry per accumulator word; which form a compiler
+// turns into plain add-with-carry instructions differs:
+//
+// AccCarry keeps a 64-bit low word and a 32-bit word counting its overflows (three words,
+// three registers); x86 compilers take the overflow test of the 64-bit sum from the carry
+// flag, and three accumulator registers leave room for the pointers on a 32-bit x86.
+struct AccCarry {
     uint64_t lo = 0;
     uint32_t hi = 0;
     inline void add(uint64_t p)
@@ -29,7 +32,7 @@ struct Acc {
         add(p);
         add(p);
     }
-    inline void addTwice(const Acc &o)
+    inline void addTwice(const AccCarry &o)
     {
         add(o.lo);
         add(o.lo);
@@ -43,6 +46,43 @@ struct Acc {
         return r;
     }
 };
+
+// AccHalves sums the low and the high halves of the products apart, each in 64 bits: adding
+// a 32-bit value to a 64-bit sum is an add and an add of the carry on any 32-bit machine,
+// where the 64-bit comparison of AccCarry becomes compare-and-branch code (GCC on 32-bit
+// PowerPC, the board).
+struct AccHalves {
+    uint64_t low = 0, high = 0;
+    inline void mac(uint32_t a, uint32_t b)
+    {
+        uint64_t p = uint64_t(a) * b;
+        low += uint32_t(p);
+        high += p >> 32;
+    }
+    inline void mac2(uint32_t a, uint32_t b)
+    {
+        mac(a, b);
+        mac(a, b);
+    }
+    inline void addTwice(const AccHalves &o)
+    {
+        low += 2 * o.low;
+        high += 2 * o.high;
+    }
+    inline uint32_t take()
+    {
+        uint32_t r = uint32_t(low);
+        low = (low >> 32) + uint32_t(high);
+        high >>= 32;
+        return r;
+    }
+};
+
+#if defined(__powerpc__)
+using Acc = AccHalves;
+#else
+using Acc = AccCarry;
+#endif
 
 constexpr size_t KERNEL_UNITS = 8;
 constexpr size_t KARATSUBA_MIN_UNITS = 16;
@@ -130,17 +170,21 @@ void units_sqr8(uint32_t *r, const uint32_t *a)
 
 namespace {
 
-// Adds a[i] * b[k - i] for `count` consecutive i: pa = a + i0, pb = b + (k - i0).
+// Adds a[i] * b[k - i] for `count` consecutive i: pa = a + i0, pb = b + (k - i0). The loop
+// keeps nothing live but the two pointers and the accumulator (its bound stays in memory),
+// so that with the two registers a 32 x 32-bit multiplication needs it fits the seven of a
+// 32-bit x86.
 inline void macColumn(Acc &acc, const uint32_t *pa, const uint32_t *pb, size_t count)
 {
-    for (; count >= 4; count -= 4, pa += 4, pb -= 4) {
+    const uint32_t *end = pa + count;
+    for (const uint32_t *end4 = pa + (count & ~size_t(3)); pa != end4; pa += 4, pb -= 4) {
         acc.mac(pa[0], pb[0]);
         acc.mac(pa[1], pb[-1]);
         acc.mac(pa[2], pb[-2]);
         acc.mac(pa[3], pb[-3]);
     }
-    for (; count; --count)
-        acc.mac(*pa++, *pb--);
+    for (; pa != end; ++pa, --pb)
+        acc.mac(*pa, *pb);
 }
 
 // Column k of a * b: the products a[i] * b[k - i] with i0 <= i <= i1.
