@@ -1,8 +1,7 @@
-// The digest dispatcher and the suite table: buffer rules of HASH_computeDigest and
-// incremental updates split at every awkward boundary giving the one-shot digest. Known
-// answers: the RFC 1321 suite for MD5 and the FIPS 180-4 examples for SHA-1/224/256/384/512
+// The digest dispatcher: buffer rules of HASH_computeDigest. Known answers: the RFC 1321 suite for MD5 and the FIPS 180-4 examples for SHA-1/224/256/384/512
 // (in tests/data, so they run everywhere, also on the target), and the NIST byte-oriented
-// and Monte Carlo files when the shared folder is present.
+// and Monte Carlo files when the shared folder is present. (Updates in pieces of every size
+// against the one-shot digest: hash_oracle_test.)
 #include "crypto/digest/hash.h"
 
 #include "tests/unit/crypto/vector_file.h"
@@ -14,24 +13,6 @@
 #include <vector>
 
 namespace {
-
-struct IdInfo {
-    uint32_t id;
-    uint32_t digest_size;
-};
-
-const IdInfo IDS[] = {
-    {HASH_ID_MD5, 16},     {HASH_ID_SHA1, 20},     {HASH_ID_SHA256, 32},
-    {HASH_ID_SHA384, 48}, {HASH_ID_SHA512, 64}, {HASH_ID_SHA224, 28},
-};
-
-std::vector<uint8_t> pattern(size_t n)
-{
-    std::vector<uint8_t> v(n);
-    for (size_t i = 0; i < n; ++i)
-        v[i] = static_cast<uint8_t>(i * 131 + 7);
-    return v;
-}
 
 // The buffer past the digest is zeroed; an unsupported id zeroes all of it and leaves the
 // length; a null message touches neither. (The digests themselves: the known answers below.)
@@ -59,49 +40,6 @@ TEST(HashComputeDigest, BufferAndLengthRules)
         EXPECT_EQ(c.length, len) << c.id;
         for (uint32_t i = c.status == OK ? c.length : 0; i < HASH_MAX_DIGEST_SIZE; ++i)
             ASSERT_EQ(c.rest, out[i]) << "id " << c.id << " byte " << i;
-    }
-}
-
-// Feeds the message through a suite in pieces of the given sizes (cycled) and compares with
-// the one-shot digest. The sizes sit on and around the block and length-field boundaries.
-// One context serves every case, so a state left over from the last message shows too.
-TEST(HashSuiteTable, SplitUpdatesEqualOneShot)
-{
-    const std::vector<std::vector<uint32_t>> splits = {
-        {0, 1},  {1},   {55},  {56},  {57}, {63},  {64},          {65},         {111},
-        {112},   {113}, {127}, {128}, {129}, {3, 0, 61}, {64, 0, 0, 1}, {200, 7, 128},
-    };
-    const uint32_t lengths[] = {0, 1, 55, 56, 57, 63, 64, 65, 111, 112, 113, 127, 128, 129, 1000};
-    for (const IdInfo &info : IDS) {
-        const HashSuite *suite = nullptr;
-        ASSERT_EQ(HASH_getSuite(info.id, &suite), OK);
-        void *ctx = nullptr; // one context for every message: init must reset it after a final
-        ASSERT_EQ(suite->allocContext(&ctx), OK);
-        for (uint32_t n : lengths) {
-            auto msg = pattern(n);
-            uint8_t expect[HASH_MAX_DIGEST_SIZE];
-            uint32_t expect_len = 0;
-            uint8_t dummy = 0;
-            ASSERT_EQ(HASH_computeDigest(n ? msg.data() : &dummy, n, expect, &expect_len, info.id),
-                      OK);
-            for (const auto &split : splits) {
-                ASSERT_EQ(suite->init(ctx), OK);
-                uint32_t pos = 0;
-                for (size_t k = 0; pos < n || k == 0; ++k) {
-                    uint32_t piece = std::min(split[k % split.size()], n - pos);
-                    ASSERT_EQ(suite->update(ctx, n ? msg.data() + pos : &dummy, piece), OK);
-                    pos += piece;
-                    if (k > 4 * n + 4)
-                        break;
-                }
-                uint8_t got[HASH_MAX_DIGEST_SIZE] = {};
-                ASSERT_EQ(suite->final(ctx, got), OK);
-                EXPECT_EQ(bytesHex(got, info.digest_size), bytesHex(expect, expect_len))
-                    << "id " << info.id << " length " << n << " first piece " << split[0];
-            }
-        }
-        ASSERT_EQ(suite->freeContext(&ctx), OK);
-        EXPECT_EQ(ctx, nullptr);
     }
 }
 

@@ -50,19 +50,6 @@ TEST(MemStream, SeekModesAndRanges)
     }
 }
 
-TEST(MemStream, ReadAfterAFailedSeekFails)
-{
-    for (int32_t target : {-1, 5, std::numeric_limits<int32_t>::min()}) {
-        Fixture f;
-        f.seek(target, STREAM_SEEK_SET);
-        uint8_t b = 0;
-        EXPECT_EQ(ERR_STREAM_RANGE, f.s.ops->getByte(f.s.obj, &b)) << target;
-        bool end = false;
-        EXPECT_EQ(OK, f.s.ops->atEnd(f.s.obj, &end));
-        EXPECT_TRUE(end) << target;
-    }
-}
-
 TEST(MemStream, MapGivesPointersInsideTheBufferOnly)
 {
     struct Case {
