@@ -63,22 +63,8 @@ void first_call_builds_everything()
     CHILD_CHECK(g_randomContext->drbg.reseedCounter == 1);
     CHILD_CHECK(g_entropyPool.initialised && g_entropyPool.stirred);
     CHILD_CHECK(g_entropyPool.bitPos == 256);
-}
-
-void base64_table_entries()
-{
-    CHILD_CHECK(CRYPTO_initLibrary() == 1);
-    const uint8_t *t = CRYPTO_base64DecodeTable();
-    CHILD_CHECK(t != nullptr);
-    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    for (int c = 0; c < 256; ++c) {
-        size_t at = alphabet.find(static_cast<char>(c));
-        uint8_t expect = (c != 0 && at != std::string::npos) ? static_cast<uint8_t>(at + 1) : 0;
-        CHILD_CHECK(t[c] == expect);
-    }
-    auto at = [t](int c) { return t[static_cast<uint8_t>(c)]; };
-    CHILD_CHECK(at('A') == 1 && at('/') == 64 && at('=') == 0 && at('a') == 27 && at('0') == 53);
-    CHILD_CHECK(at('+') == 63 && at('-') == 0 && at('_') == 0 && at(' ') == 0 && at(0x80 + 'A') == 0);
+    const uint8_t *t = CRYPTO_base64DecodeTable(); // the decoding itself: keys_test, keys_oracle_test
+    CHILD_CHECK(t != nullptr && t['A'] == 1 && t['/'] == 64 && t['='] == 0 && t['-'] == 0);
 }
 
 void second_call_changes_nothing()
@@ -115,21 +101,6 @@ void missing_device_fails_once()
     CHILD_CHECK(g_randomContext->entropyBitCount == 0);
 }
 
-void short_device_fails_with_read_status()
-{
-    char path[] = "/tmp/init_test_deviceXXXXXX";
-    int fd = mkstemp(path);
-    CHILD_CHECK(fd >= 0);
-    CHILD_CHECK(write(fd, "0123456", 7) == 7);
-    close(fd);
-    RANDOM_setDevicePathForTest(path);
-    MSTATUS status = CRYPTO_initLibrary();
-    unlink(path);
-    CHILD_CHECK(status == ERR_RANDOM_DEVICE_READ);
-    CHILD_CHECK(g_randomContext->entropyBitCount == 32);
-    CHILD_CHECK(CRYPTO_initLibrary() == 0);
-}
-
 TEST(CryptoInitLibrary, Scenarios)
 {
     const struct {
@@ -137,10 +108,8 @@ TEST(CryptoInitLibrary, Scenarios)
         void (*scenario)();
     } scenarios[] = {
         {"first call builds everything", first_call_builds_everything},
-        {"base64 table entries", base64_table_entries},
         {"second call changes nothing", second_call_changes_nothing},
         {"missing /dev/urandom fails once", missing_device_fails_once},
-        {"short device read", short_device_fails_with_read_status},
     };
     for (const auto &s : scenarios)
         EXPECT_EQ(run_in_child(s.scenario), 0) << s.name << " (exit status = failed check line % 250 + 1)";

@@ -1,14 +1,12 @@
-// Oracles for the random source (host only): AES against OpenSSL for all key sizes, and the
-// entropy pool's output against a straight-line model of its stirring built on OpenSSL's
-// SHA-1 compression, which pins down every position and constant of the stir.
+// Oracle for the random source (host only): the entropy pool's output against a straight-line
+// model of its stirring built on OpenSSL's SHA-1 compression, which pins down every position
+// and constant of the stir (and the bare compression SHA1_G it uses).
 #define OPENSSL_SUPPRESS_DEPRECATED // SHA1_Transform is the bare compression we need
-#include "crypto/random/aes.h"
 #include "crypto/random/entropy.h"
 
 #include "tests/unit/crypto/vector_file.h"
 
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
 #include <openssl/sha.h>
 
 #include <cstring>
@@ -16,34 +14,6 @@
 #include <vector>
 
 namespace {
-
-TEST(AesOracle, RandomKeysAndBlocksAllKeySizes)
-{
-    std::mt19937 rng(977);
-    const std::pair<uint32_t, const EVP_CIPHER *(*)()> sizes[] = {
-        {16, EVP_aes_128_ecb}, {24, EVP_aes_192_ecb}, {32, EVP_aes_256_ecb}};
-    for (const auto &[key_len, cipher] : sizes) {
-        for (int round = 0; round < 200; ++round) {
-            uint8_t key[32], block[16], ours[16], theirs[32];
-            for (uint8_t &b : key)
-                b = static_cast<uint8_t>(rng());
-            for (uint8_t &b : block)
-                b = static_cast<uint8_t>(rng());
-            AesKey k;
-            ASSERT_EQ(AES_expandKey(&k, key, key_len), OK);
-            ASSERT_EQ(AES_encryptBlock(&k, block, ours), OK);
-
-            EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
-            int len = 0;
-            ASSERT_EQ(EVP_EncryptInit_ex(ctx, cipher(), nullptr, key, nullptr), 1);
-            EVP_CIPHER_CTX_set_padding(ctx, 0);
-            ASSERT_EQ(EVP_EncryptUpdate(ctx, theirs, &len, block, 16), 1);
-            EVP_CIPHER_CTX_free(ctx);
-            ASSERT_EQ(len, 16);
-            ASSERT_EQ(bytesHex(ours, 16), bytesHex(theirs, 16)) << "key length " << key_len;
-        }
-    }
-}
 
 // The pool as a model: stub clock 0, stub date all zero, no noise.
 struct PoolModel {

@@ -83,18 +83,18 @@ TEST(Rsa, DigestInfoChecksGiveTheirStatusAndHashId)
         int32_t hashId;        // expected hashId (0: not written)
         uint32_t digestLength; // expected on success
     } cases[] = {
-        // SHA-1, SHA-384, SHA-512 and MD5 come with OpenSSL's signatures in rsa_oracle_test.
-        {"SHA-256", digestInfo(oid::SHA256, sha256), OK, 11, 32},
+        // SHA-1, SHA-384, SHA-512 and MD5 come with OpenSSL's signatures in rsa_oracle_test,
+        // SHA-256 with the known signature above; unknown algorithms, trailing bytes and a
+        // digest too long for its algorithm with the crafted blocks below.
         {"SHA-256 without NULL parameters", digestInfo(oid::SHA256, sha256, false), OK, 11, 32},
+        {"eight FF, the fewest (seven: the crafted blocks)", digestInfo(oid::SHA256, digestOf(K - 30)),
+         ERR_BAD_SIGNATURE_LENGTH, 11, 0},
         {"SHA-1 under its OIW signature id", digestInfo(oid::SHA1_OIW_RSA, digestOf(20)), OK, 5, 20},
         {"SHA-224", digestInfo(oid::SHA224, digestOf(28)), OK, 14, 28},
         {"MD4", digestInfo(oid::MD4, digestOf(16)), OK, 3, 16},
         {"MD2", digestInfo(oid::MD2, digestOf(16)), OK, 2, 16},
-        {"SHA-1 with a 32-byte digest", digestInfo(oid::SHA1, sha256), ERR_BAD_SIGNATURE_LENGTH, 5, 0},
         {"SHA-256 with a 20-byte digest", digestInfo(oid::SHA256, digestOf(20)), ERR_BAD_SIGNATURE_LENGTH, 11, 0},
         {"unknown arc under the NIST prefix", digestInfo(oid::NIST_ARC_5, sha256), ERR_ALGORITHM_UNKNOWN, -1, 0},
-        {"unknown algorithm", digestInfo(oid::UNKNOWN, sha256), ERR_ALGORITHM_UNKNOWN, 0, 0},
-        {"trailing byte", cat({digestInfo(oid::SHA256, sha256), {0x00}}), ERR_STRUCTURE, 0, 0},
         {"algorithm not a SEQUENCE", tlv(0x30, cat({tlv(0x04, oid::SHA256), tlv(0x04, sha256)})), ERR_STRUCTURE, 0, 0},
         {"SEQUENCE without an OBJECT IDENTIFIER",
          tlv(0x30, cat({tlv(0x30, {0x05, 0x00}), tlv(0x04, sha256)})), ERR_STRUCTURE, 0, 0},
@@ -102,7 +102,6 @@ TEST(Rsa, DigestInfoChecksGiveTheirStatusAndHashId)
         {"digest not at the end",
          tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, oid::SHA256), {0x05, 0x00}})), tlv(0x04, sha256), {0x05, 0x00}})),
          ERR_BAD_SIGNATURE_LENGTH, 11, 0},
-        {"empty SEQUENCE", tlv(0x30, {}), ERR_STRUCTURE, 0, 0},
         // Forms the lenient reading takes but DER does not: refused after the algorithm is known.
         {"parameters other than NULL",
          tlv(0x30, cat({tlv(0x30, cat({tlv(0x06, oid::SHA256), tlv(0x80, {1, 2, 3})})), tlv(0x04, sha256)})),
@@ -149,32 +148,6 @@ TEST(Rsa, CraftedBlocksGiveTheirStatus)
     }
 }
 
-TEST(Rsa, UnpaddingNeedsEightFillBytesAndMovesTheDataToTheStart)
-{
-    KeyHolder h;
-    makePublicKey(h);
-    struct Case {
-        size_t fill;       // FF bytes after 00 01
-        MSTATUS status;
-    } cases[] = {{0, ERR_RSA_BAD_PADDING}, {1, ERR_RSA_BAD_PADDING}, {7, ERR_RSA_BAD_PADDING}, {8, OK}, {9, OK}, {K - 3, OK}};
-    for (const Case &c : cases) {
-        Bytes block{0x00, 0x01};
-        block.insert(block.end(), c.fill, 0xFF);
-        block.push_back(0x00);
-        for (size_t i = block.size(); i < K; ++i)
-            block.push_back(uint8_t(i));
-        Bytes sig = sign(block);
-        Bytes out(K, 0xEE);
-        uint32_t length = 12345;
-        EXPECT_EQ(c.status, RSA_decryptSignatureBlock(h.key, sig.data(), out.data(), &length, nullptr)) << c.fill;
-        if (c.status == OK) {
-            ASSERT_EQ(K - 3 - c.fill, length) << c.fill;
-            for (size_t i = 0; i < length; ++i)
-                ASSERT_EQ(uint8_t(3 + c.fill + i), out[i]) << c.fill;
-        }
-    }
-}
-
 TEST(Rsa, ArgumentAndKeyShapeFailures)
 {
     KeyHolder h;
@@ -183,21 +156,10 @@ TEST(Rsa, ArgumentAndKeyShapeFailures)
     uint8_t digest[64];
     uint32_t len = 0;
     int32_t id = 0;
-    EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, RSA_verifyDigestInfo(h.key, sig.data(), K - 1, digest, &len, &id));
-    EXPECT_EQ(ERR_BAD_SIGNATURE_LENGTH, RSA_verifyDigestInfo(h.key, sig.data(), K + 1, digest, &len, &id));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(nullptr, sig.data(), K, digest, &len, &id));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(h.key, nullptr, K, digest, &len, &id));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(h.key, sig.data(), K, nullptr, &len, &id));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, nullptr, &id));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &len, nullptr));
-    EXPECT_EQ(ERR_RSA_NULL_KEY, RSA_decryptSignatureBlock(nullptr, sig.data(), digest, &len, nullptr));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_decryptSignatureBlock(h.key, sig.data(), nullptr, &len, nullptr));
 
     // A signature value at or above n is refused before the arithmetic.
     Bytes n = hexBytes(KAT_N);
     EXPECT_EQ(ERR_RSA_SIGNATURE_RANGE, RSA_verifyDigestInfo(h.key, n.data(), K, digest, &len, &id));
-    Bytes ff(K, 0xFF);
-    EXPECT_EQ(ERR_RSA_SIGNATURE_RANGE, RSA_verifyDigestInfo(h.key, ff.data(), K, digest, &len, &id));
 
     // An exponent of 2^32 or more, a missing exponent, a modulus over 4096 bits.
     Vl wide(vlHex("100000001"));
@@ -216,110 +178,28 @@ TEST(Rsa, ArgumentAndKeyShapeFailures)
     Bytes bigSig(513, 0x00);
     bigSig[512] = 2;
     EXPECT_EQ(ERR_RSA_MODULUS_TOO_BIG, RSA_verifyDigestInfo(big.key, bigSig.data(), 513, digest, &len, &id));
-
-    // A zero modulus has length 0.
-    KeyHolder empty;
-    ASSERT_EQ(OK, RSA_createKey(&empty.key));
-    ASSERT_EQ(OK, RSA_setPublicKey(empty.key, 3, nullptr, 0, nullptr));
-    EXPECT_EQ(ERR_MEM_ALLOC, RSA_verifyDigestInfo(empty.key, sig.data(), 0, digest, &len, &id));
-    EXPECT_EQ(ERR_BAD_MODULO, RSA_decryptSignatureBlock(empty.key, sig.data(), digest, &len, nullptr));
 }
 
 TEST(Rsa, KeyKeepsTheBarrettConstantOfItsModulus)
 {
-    // A stale or missing constant would open signatures wrongly or slowly; the key keeps the
-    // one of its own modulus, copies it when cloned, and verifies the same without it.
-    KeyHolder h;
+    // A stale or missing constant would open signatures wrongly: a clone verifies with its
+    // own copy, a key without one verifies the same, and another modulus replaces it.
+    KeyHolder h, copy;
     makePublicKey(h);
-    ASSERT_NE(nullptr, h.key->mu);
-    Vl want;
-    ASSERT_EQ(OK, VLONG_barrettMu(want.out(), h.key->n, nullptr));
-    EXPECT_EQ(0, VLONG_compareSigned(want, h.key->mu));
-
-    KeyHolder copy;
     ASSERT_EQ(OK, RSA_cloneKey(&copy.key, h.key, nullptr));
-    ASSERT_NE(nullptr, copy.key->mu);
     EXPECT_NE(h.key->mu, copy.key->mu);
-    EXPECT_EQ(0, VLONG_compareSigned(want, copy.key->mu));
-
     Bytes sig = hexBytes(KAT_SIGNATURE);
     uint8_t digest[64];
     uint32_t len = 0;
     int32_t id = 0;
-    ASSERT_EQ(OK, RSA_verifyDigestInfo(copy.key, sig.data(), K, digest, &len, &id));
-    EXPECT_EQ(SHA256_ABC, bytesHex(digest, len));
     ASSERT_EQ(OK, VLONG_freeVlong(&h.key->mu, nullptr));
-    ASSERT_EQ(OK, RSA_verifyDigestInfo(h.key, sig.data(), K, digest, &len, &id));
-    EXPECT_EQ(SHA256_ABC, bytesHex(digest, len));
-
-    // Setting another modulus replaces the constant; a zero modulus has none.
+    for (RSAKey *key : {copy.key, h.key}) {
+        ASSERT_EQ(OK, RSA_verifyDigestInfo(key, sig.data(), K, digest, &len, &id));
+        EXPECT_EQ(SHA256_ABC, bytesHex(digest, len));
+    }
     Bytes n3 = hexBytes("c5");
     ASSERT_EQ(OK, RSA_setPublicKey(h.key, 3, n3.data(), uint32_t(n3.size()), nullptr));
-    ASSERT_NE(nullptr, h.key->mu);
     EXPECT_EQ("14cab88725af6e7", hexOf(h.key->mu)) << "b^2 / 0xc5";
-    ASSERT_EQ(OK, RSA_setPublicKey(h.key, 3, nullptr, 0, nullptr));
-    EXPECT_EQ(nullptr, h.key->mu);
-}
-
-TEST(Rsa, KeyRecordLifecycle)
-{
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_createKey(nullptr));
-    RSAKey *key = nullptr;
-    ASSERT_EQ(OK, RSA_createKey(&key));
-    EXPECT_EQ(0u, key->privateKey);
-    EXPECT_EQ(nullptr, key->n);
-    EXPECT_NE(nullptr, key->lock);
-    int32_t len = 0;
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_getModulusLength(key, &len));
-
-    Bytes n = hexBytes(KAT_N);
-    EXPECT_EQ(ERR_RSA_NULL_KEY, RSA_setPublicKey(nullptr, 3, n.data(), K, nullptr));
-    EXPECT_EQ(ERR_RSA_EXPONENT_TOO_SMALL, RSA_setPublicKey(key, 1, n.data(), K, nullptr));
-    EXPECT_EQ(ERR_RSA_EXPONENT_TOO_SMALL, RSA_setPublicKey(key, 0, n.data(), K, nullptr));
-    VLONG *queue = nullptr;
-    ASSERT_EQ(OK, RSA_setPublicKey(key, 65537, n.data(), K, &queue));
-    ASSERT_EQ(OK, RSA_setPublicKey(key, 3, n.data(), K, &queue)) << "setting again replaces the numbers";
-    ASSERT_EQ(OK, RSA_getModulusLength(key, &len));
-    EXPECT_EQ(int32_t(K), len);
-    EXPECT_EQ(0, VLONG_compareUnsigned(key->e, 3));
-
-    RSAKey *copy = nullptr;
-    ASSERT_EQ(OK, RSA_cloneKey(&copy, key, &queue));
-    EXPECT_NE(key->n, copy->n);
-    EXPECT_EQ(0, VLONG_compareSigned(key->n, copy->n));
-    EXPECT_EQ(0, VLONG_compareSigned(key->e, copy->e));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_cloneKey(nullptr, key, &queue));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_cloneKey(&copy, nullptr, &queue));
-
-    // A private key needs dP, dQ, qInv and both Montgomery contexts to be cloned.
-    key->privateKey = 1;
-    RSAKey *bad = nullptr;
-    EXPECT_EQ(ERR_RSA_INCOMPLETE_PRIVATE, RSA_cloneKey(&bad, key, &queue));
-    EXPECT_EQ(nullptr, bad);
-    // p = 0xfb (251), q = 0xf1 (241): fill the private numbers and clone them.
-    key->p = vlHex("fb");
-    key->q = vlHex("f1");
-    key->dP = vlHex("7");
-    key->dQ = vlHex("b");
-    key->qInv = vlHex("d");
-    ASSERT_EQ(OK, VLONG_createMontgomeryContext(&key->montP, key->p, &queue));
-    ASSERT_EQ(OK, VLONG_createMontgomeryContext(&key->montQ, key->q, &queue));
-    RSAKey *privateCopy = nullptr;
-    ASSERT_EQ(OK, RSA_cloneKey(&privateCopy, key, &queue));
-    EXPECT_EQ(1u, privateCopy->privateKey);
-    EXPECT_EQ("fb", hexOf(privateCopy->p));
-    EXPECT_EQ("d", hexOf(privateCopy->qInv));
-    ASSERT_NE(nullptr, privateCopy->montQ);
-    EXPECT_NE(key->montQ, privateCopy->montQ);
-    EXPECT_EQ(0, VLONG_compareSigned(key->montQ->nPrime, privateCopy->montQ->nPrime));
-
-    EXPECT_EQ(OK, RSA_freeKey(&privateCopy, &queue));
-    EXPECT_EQ(nullptr, privateCopy);
-    EXPECT_EQ(OK, RSA_freeKey(&copy, &queue));
-    EXPECT_EQ(OK, RSA_freeKey(&key, nullptr));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_freeKey(&key, nullptr));
-    EXPECT_EQ(ERR_NULL_POINTER, RSA_freeKey(nullptr, nullptr));
-    VLONG_freeVlongQueue(&queue);
 }
 
 } // namespace

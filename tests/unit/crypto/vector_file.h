@@ -5,6 +5,8 @@
 
 #include "tests/support/bytes.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <fstream>
 #include <optional>
@@ -87,4 +89,16 @@ inline std::optional<std::vector<VectorRecord>> read_vector_file(const std::stri
 inline std::string shared_vector_path(const std::string &relative)
 {
     return std::string(BM_SHARED_DIR) + "/vectors/" + relative;
+}
+
+// The records of one section of a file under tests/data; a failure when there are none.
+inline std::vector<VectorRecord> data_section(const std::string &file, const std::string &section)
+{
+    auto records = read_vector_file(std::string(BM_SOURCE_DIR "/tests/data/") + file);
+    std::vector<VectorRecord> out;
+    for (const VectorRecord &r : records.value_or(std::vector<VectorRecord>{}))
+        if (r.in_section(section))
+            out.push_back(r);
+    EXPECT_FALSE(out.empty()) << file << " [" << section << "]";
+    return out;
 }

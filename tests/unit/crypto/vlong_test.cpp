@@ -16,17 +16,9 @@
 
 namespace {
 
-// The records of one section of tests/data/vlong_cases.txt.
 std::vector<VectorRecord> cases(const char *section)
 {
-    auto records = read_vector_file(BM_SOURCE_DIR "/tests/data/vlong_cases.txt");
-    EXPECT_TRUE(records) << "tests/data/vlong_cases.txt";
-    std::vector<VectorRecord> out;
-    for (const VectorRecord &r : records.value_or(std::vector<VectorRecord>{}))
-        if (r.in_section(section))
-            out.push_back(r);
-    EXPECT_FALSE(out.empty()) << section;
-    return out;
+    return data_section("vlong_cases.txt", section);
 }
 
 MSTATUS statusNamed(const std::string &name)
@@ -60,80 +52,17 @@ TEST(Vlong, ByteStringConversionsRoundTripAndPadOnTheLeft)
         EXPECT_EQ(len + 3, size) << "the length is left as the buffer size";
         EXPECT_EQ("000000" + minimalHex, bytesHex(out.data(), out.size()));
     }
-    // 0x0100 into a 4-byte buffer: 00 00 01 00 (unit order and byte order both show here).
-    Vl v(vlHex("0100"));
-    uint8_t four[4];
-    int32_t size = 4;
-    ASSERT_EQ(OK, VLONG_byteStringFromVlong(v, four, &size));
-    EXPECT_EQ("00000100", bytesHex(four, 4));
-    EXPECT_EQ(0x100u, v->units[0]);
-}
-
-TEST(Vlong, ShortBufferIsRefusedAndLeftUntouched)
-{
-    Vl v(vlHex("0102030405"));
-    uint8_t buf[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-    int32_t size = 4;
-    EXPECT_EQ(ERR_BUFFER_OVERFLOW, VLONG_byteStringFromVlong(v, buf, &size));
-    EXPECT_EQ("aaaaaaaa", bytesHex(buf, 4));
-    EXPECT_EQ(4, size);
-    EXPECT_EQ(ERR_NULL_POINTER, VLONG_byteStringFromVlong(nullptr, buf, &size));
-    VLONG *out = nullptr;
-    EXPECT_EQ(ERR_BAD_LENGTH, VLONG_vlongFromByteString(buf, -1, &out, nullptr));
-    EXPECT_EQ(nullptr, out);
-}
-
-TEST(Vlong, UnitLimitIsEnforcedAt8192Units)
-{
-    Vl v(newVlong());
-    EXPECT_EQ(OK, VLONG_setUnit(v, VLONG_MAX_UNITS - 1, 1));
-    EXPECT_EQ(ERR_BAD_LENGTH, VLONG_setUnit(v, VLONG_MAX_UNITS, 1));
-    EXPECT_EQ(ERR_BAD_LENGTH, VLONG_setBit(v, 32 * VLONG_MAX_UNITS));
-    EXPECT_EQ(ERR_BAD_LENGTH, VLONG_shlXvlong(v, 32));
-    EXPECT_EQ(ERR_BAD_LENGTH, vlong_reserve(v, VLONG_MAX_UNITS + 1));
-    EXPECT_EQ(ERR_BAD_LENGTH, vlong_reserveFresh(v, VLONG_MAX_UNITS + 1));
-    // A byte string of 8193 significant units is refused; leading zeros do not count.
+    // More than 8192 significant units are refused; leading zeros do not count.
     std::vector<uint8_t> big(4 * (VLONG_MAX_UNITS + 1), 0);
     big[3] = 1;
     Vl w;
     EXPECT_EQ(ERR_BAD_LENGTH, VLONG_vlongFromByteString(big.data(), int32_t(big.size()), w.out(), nullptr));
     EXPECT_EQ(OK, VLONG_vlongFromByteString(big.data() + 4, int32_t(big.size() - 4), w.out(), nullptr));
-    big[3] = 0;
-    EXPECT_EQ(OK, VLONG_vlongFromByteString(big.data(), int32_t(big.size()), w.out(), nullptr));
-    // A product too long for the limit.
-    Vl r(newVlong());
-    EXPECT_EQ(ERR_BAD_LENGTH, VLONG_multiply(r, v, v, 2 * VLONG_bitLength(v) - 0));
-}
-
-TEST(Vlong, QueriesAndSmallOperations)
-{
-    Vl v(vlHex("80000000" "00000001"));
-    EXPECT_EQ(64u, VLONG_bitLength(v));
-    EXPECT_TRUE(VLONG_testBit(v, 0));
-    EXPECT_TRUE(VLONG_testBit(v, 63));
-    EXPECT_FALSE(VLONG_testBit(v, 64));
-    EXPECT_EQ(0u, VLONG_getUnit(v, 7));
-    ASSERT_EQ(OK, VLONG_setUnit(v, 1, 0));
-    EXPECT_EQ(1u, v->used) << "setting the top unit to 0 normalises";
-    ASSERT_EQ(OK, VLONG_setBit(v, 100));
-    EXPECT_EQ("10000000000000000000000001", hexOf(v));
-    EXPECT_EQ(1, VLONG_compareUnsigned(v, 0xFFFFFFFFu));
-    ASSERT_EQ(OK, VLONG_clear(v));
-    EXPECT_TRUE(VLONG_isZero(v));
-    EXPECT_EQ(0u, VLONG_bitLength(v));
-    EXPECT_EQ(0, VLONG_compareUnsigned(v, 0));
-
-    // Shifts: across unit boundaries and past the end.
-    Vl s(vlHex("123456789abcdef"));
-    ASSERT_EQ(OK, VLONG_shlXvlong(s, 68));
-    EXPECT_EQ("123456789abcdef00000000000000000", hexOf(s));
-    ASSERT_EQ(OK, VLONG_shrXvlong(s, 72));
-    EXPECT_EQ("123456789abcde", hexOf(s));
-    ASSERT_EQ(OK, VLONG_shlVlong(s));
-    EXPECT_EQ("2468acf13579bc", hexOf(s));
-    ASSERT_EQ(OK, VLONG_shrVlong(s));
-    ASSERT_EQ(OK, VLONG_shrXvlong(s, 32 * s->used));
-    EXPECT_TRUE(VLONG_isZero(s));
+    Vl v(vlHex("0100")); // a buffer too short is refused, nothing written
+    uint8_t one = 0xAA;
+    int32_t size = 1;
+    EXPECT_EQ(ERR_BUFFER_OVERFLOW, VLONG_byteStringFromVlong(v, &one, &size));
+    EXPECT_EQ(0xAA, one);
 }
 
 TEST(Vlong, ComparisonsFollowSignAndMagnitude)
@@ -144,13 +73,16 @@ TEST(Vlong, ComparisonsFollowSignAndMagnitude)
         EXPECT_EQ(std::stoi(*c.get("Magnitude")), VLONG_compareMagnitude(a, b)) << x << " vs " << y;
         EXPECT_EQ(std::stoi(*c.get("Sign")), VLONG_compareSigned(a, b)) << x << " vs " << y;
     }
-    // A zero that carries the negative flag counts as non-negative.
-    Vl negZero(vlHex("0")), one(vlHex("1"));
-    negZero->negative = 1;
-    EXPECT_EQ(-1, VLONG_compareSigned(negZero, one));
-    EXPECT_EQ(0, VLONG_compareSigned(negZero, Vl(vlHex("0"))));
-    Vl minusOne(vlHex("-1"));
-    EXPECT_EQ(-1, VLONG_compareUnsigned(minusOne, 0));
+}
+
+// Carries and borrows that run through every unit, which random operands almost never give.
+TEST(Vlong, CarriesAndBorrowsRunThroughEveryUnit)
+{
+    Vl x(vlHex("ffffffffffffffffffffffffffffffff")), one(vlHex("1"));
+    ASSERT_EQ(OK, VLONG_add(x, one));
+    EXPECT_EQ("100000000000000000000000000000000", hexOf(x));
+    ASSERT_EQ(OK, VLONG_subtract(x, one));
+    EXPECT_EQ("ffffffffffffffffffffffffffffffff", hexOf(x));
 }
 
 // Division edge cases; quotients and remainders of every size are compared with OpenSSL in
@@ -163,7 +95,6 @@ TEST(Vlong, DivisionEdgeCases)
     EXPECT_TRUE(VLONG_isZero(q));
     EXPECT_EQ("1234", hexOf(r));
     EXPECT_EQ(ERR_DIVIDE_BY_ZERO, VLONG_divide(q, m, zero, r, nullptr));
-    EXPECT_EQ(ERR_NULL_POINTER, VLONG_divide(q, m, m, q, nullptr));
 }
 
 TEST(Vlong, ModexpEdgeCases)
@@ -177,11 +108,10 @@ TEST(Vlong, ModexpEdgeCases)
             EXPECT_EQ(*result, hexOf(r)) << where;
         }
     }
-    Vl one(vlHex("1")), r;
-    EXPECT_EQ(ERR_NULL_POINTER, VLONG_modexp(nullptr, one, one, r.out(), nullptr));
 }
 
-// Inverses of every size are compared with OpenSSL in vlong_oracle_test.
+// Inverses of 1024- to 2048-bit numbers are compared with OpenSSL through the CRT completion
+// of keys_oracle_test.
 TEST(Vlong, ModularInverseEdgeCases)
 {
     for (const VectorRecord &c : cases("inverse")) {
@@ -195,76 +125,7 @@ TEST(Vlong, ModularInverseEdgeCases)
     }
 }
 
-// Minimal two's-complement forms, each read back (0x80 00 .. 00 is the most negative value
-// of its length).
-TEST(Vlong, LengthPrefixedIntegersRoundTripInMinimalForm)
-{
-    for (const VectorRecord &c : cases("mpint")) {
-        const std::string &value = *c.get("Value");
-        Vl v(vlHex(value));
-        uint8_t *bytes = nullptr;
-        uint32_t len = 0;
-        ASSERT_EQ(OK, VLONG_mpintFromVlong(v, &bytes, &len));
-        EXPECT_EQ(*c.get("Bytes"), bytesHex(bytes, len)) << value;
-        Vl back;
-        uint32_t consumed = 0;
-        ASSERT_EQ(OK, VLONG_newFromMpint(bytes, len, back.out(), &consumed));
-        EXPECT_EQ(value, hexOf(back));
-        EXPECT_EQ(len, consumed) << value;
-        std::free(bytes);
-    }
-}
-
-TEST(Vlong, LengthPrefixedIntegersReadOnlyTheirLength)
-{
-    std::vector<uint8_t> in = hexBytes("00000002ff00ee"); // the trailing byte is not consumed
-    Vl v;
-    uint32_t consumed = 0;
-    ASSERT_EQ(OK, VLONG_newFromMpint(in.data(), uint32_t(in.size()), v.out(), &consumed));
-    EXPECT_EQ("-100", hexOf(v));
-    EXPECT_EQ(6u, consumed);
-    // Shorter than a length, running past the input, a negative length.
-    for (const char *bad : {"000000", "0000000201", "80000000"}) {
-        in = hexBytes(bad);
-        EXPECT_EQ(ERR_BAD_LENGTH, VLONG_newFromMpint(in.data(), uint32_t(in.size()), v.out(), &consumed)) << bad;
-    }
-    VLONG *out = nullptr;
-    EXPECT_EQ(ERR_NULL_POINTER, VLONG_newFromMpint(nullptr, 4, &out, &consumed));
-}
-
-TEST(Vlong, QueueHandsBackParkedRecordsWithTheirUnits)
-{
-    VLONG *queue = nullptr;
-    VLONG *a = vlHex("1122334455667788");
-    uint32_t *units = a->units;
-    uint32_t capacity = a->capacity;
-    ASSERT_EQ(OK, VLONG_freeVlong(&a, &queue));
-    EXPECT_EQ(nullptr, a);
-    ASSERT_NE(nullptr, queue);
-    EXPECT_EQ(0x55667788u, queue->units[0]) << "parking does not wipe";
-    VLONG *b = nullptr;
-    ASSERT_EQ(OK, VLONG_allocVlong(&b, &queue));
-    EXPECT_EQ(nullptr, queue);
-    EXPECT_EQ(units, b->units);
-    EXPECT_EQ(capacity, b->capacity);
-    EXPECT_EQ(0u, b->used);
-    EXPECT_EQ(nullptr, b->next);
-    ASSERT_EQ(OK, VLONG_freeVlong(&b, &queue));
-    ASSERT_EQ(OK, VLONG_freeVlongQueue(&queue));
-    EXPECT_EQ(nullptr, queue);
-    EXPECT_EQ(ERR_NULL_POINTER, VLONG_freeVlong(&b, nullptr));
-    EXPECT_EQ(ERR_NULL_POINTER, VLONG_freeVlong(nullptr, nullptr));
-}
-
-TEST(Vlong, WipeWritesTheMarkerIntoEveryUnit)
-{
-    uint32_t units[5] = {1, 2, 3, 4, 5};
-    vlong_wipeUnits(units, 5);
-    for (uint32_t u : units)
-        EXPECT_EQ(0x67u, u);
-}
-
-TEST(Vlong, MontgomeryByteFormFailures)
+TEST(Vlong, MontgomeryByteFormAndItsRefusals)
 {
     Vl n(vlHex("c5"));
     MontgomeryContext *ctx = nullptr;
@@ -281,15 +142,9 @@ TEST(Vlong, MontgomeryByteFormFailures)
     EXPECT_EQ(ERR_BUFFER_OVERFLOW, VLONG_writeMontgomeryContext(ctx, form.data(), &shortLen));
 
     MontgomeryContext *back = nullptr;
-    EXPECT_EQ(ERR_KEYBLOB_MALFORMED, VLONG_readMontgomeryContext(form.data(), 0, &back, nullptr));
-    EXPECT_EQ(ERR_KEYBLOB_MALFORMED, VLONG_readMontgomeryContext(form.data(), 4, &back, nullptr));
-    EXPECT_EQ(ERR_KEYBLOB_MALFORMED, VLONG_readMontgomeryContext(form.data(), len - 1, &back, nullptr));
     std::vector<uint8_t> bad = form;
     bad[0] = 2;
     EXPECT_EQ(ERR_KEYBLOB_VERSION, VLONG_readMontgomeryContext(bad.data(), len, &back, nullptr));
-    bad = form;
-    bad[4] = 9; // k no longer matches R
-    EXPECT_EQ(ERR_KEYBLOB_MALFORMED, VLONG_readMontgomeryContext(bad.data(), len, &back, nullptr));
     bad = form;
     bad[19] = 0xc4; // even modulus
     EXPECT_EQ(ERR_KEYBLOB_MALFORMED, VLONG_readMontgomeryContext(bad.data(), len, &back, nullptr));
@@ -298,9 +153,8 @@ TEST(Vlong, MontgomeryByteFormFailures)
     VLONG_freeMontgomeryContext(&back, nullptr);
     VLONG_freeMontgomeryContext(&ctx, nullptr);
 
-    Vl even(vlHex("c4")), one(vlHex("1"));
+    Vl even(vlHex("c4"));
     EXPECT_EQ(ERR_BAD_MODULO, VLONG_createMontgomeryContext(&ctx, even, nullptr));
-    EXPECT_EQ(ERR_BAD_MODULO, VLONG_createMontgomeryContext(&ctx, one, nullptr));
 }
 
 // Odd factors of the given unit counts from a fixed generator; `top` sets the top bit of
