@@ -8,13 +8,11 @@ import harness
 
 @pytest.fixture
 def make_board(tmp_path):
-    """make_board(name="board") -> a new harness.Board under the test's scratch directory.
-    Each board's console and events are printed at teardown: pytest shows them when the test
-    failed."""
+    """make_board(name) -> a new harness.Board; its report is printed (shown if the test fails)."""
     boards = []
 
     def make(name: str = "board") -> harness.Board:
-        boards.append(harness.Board.new(tmp_path / name))
+        boards.append(harness.Board(tmp_path / name))
         return boards[-1]
 
     yield make

@@ -164,10 +164,8 @@ TAGS = ("old", "new", "new1", "new2", "slot1", "slot2", "usb", "recovery", "down
 def started_tag(run: PowerOn, tags=TAGS) -> str | None:
     """Which of TAGS the started application's home/bin/tag holds, or None."""
     entry = run.events.tree().get("/tmp/home/bin/tag")
-    for tag in tags:
-        if entry and entry.md5 == hashlib.md5(tag.encode()).hexdigest():
-            return tag
-    return None
+    md5 = entry.md5 if entry else None
+    return next((tag for tag in tags if hashlib.md5(tag.encode()).hexdigest() == md5), None)
 
 
 def corrupt(image: bytes) -> bytes:
@@ -198,22 +196,18 @@ class Events:
         split = (line.partition(" ") for line in self.lines)
         return [rest for word, _, rest in split if word == program]
 
-    def details(self, program: str, key: str) -> list[str]:
-        """Values of the "PROGRAM.KEY VALUE" lines, in order."""
-        return self.calls(f"{program}.{key}")
-
     def env(self, program: str) -> dict[str, str]:
         """Environment that PROGRAM was started with (its last call)."""
-        return dict(entry.partition("=")[::2] for entry in self.details(program, "env"))
+        return dict(entry.partition("=")[::2] for entry in self.calls(f"{program}.env"))
 
     def tree(self) -> dict[str, TreeEntry]:
         """The tree under /tmp/home/bin as the application starter saw it, by path."""
-        entries = (entry.split(" ", 4) for entry in self.details("backtrace", "tree"))
+        entries = (entry.split(" ", 4) for entry in self.calls("backtrace.tree"))
         return {path: TreeEntry(*fields) for *fields, path in entries}
 
     @property
     def power_off(self) -> str | None:
-        values = self.details("bootsim", "power-off")
+        values = self.calls("bootsim.power-off")
         return values[-1] if values else None
 
 
@@ -283,12 +277,10 @@ class Console:
             assert time.monotonic() < deadline, "the console never switched to single-key mode"
             time.sleep(0.01)
 
-    def send_xmodem(self, path, until: bytes | None = None, timeout: float = 120,
-                    blocks: int | None = None) -> bytes:
+    def send_xmodem(self, path, until: bytes, blocks: int | None = None, timeout: float = 120):
         """Sends PATH with lrzsz's sx -k until sx exits or the board writes UNTIL (left for
-        the next expect); returns what the board wrote before. With BLOCKS, the operator
-        cuts the transfer with Ctrl-X once that many blocks are acknowledged. (The
-        receiver's last ACK can be lost over a pseudo-terminal: tests pass UNTIL.)"""
+        the next expect; the receiver's last ACK can be lost over a pseudo-terminal). With
+        BLOCKS, the operator cuts the transfer with Ctrl-X once that many are acknowledged."""
         child = self.child
         pending = child.buffer.encode()
         child.buffer = child.buffer[:0]
@@ -303,7 +295,7 @@ class Console:
                 if pending:
                     chunk, pending = pending, b""
                     seen += chunk
-                    if until is not None and until in seen:
+                    if until in seen:
                         found = seen.index(until)
                         break
                     if blocks is not None and seen.count(XMODEM_ACK) >= blocks:
@@ -333,15 +325,12 @@ class Console:
         finally:
             sender.kill()
             sender.wait()
-        left = (seen[found:] if found >= 0 else b"") + pending
-        shown = seen[:found] if found >= 0 else seen
+        left = ((seen[found:] if found >= 0 else b"") + pending).decode(errors="replace")
         self._log.write(fresh.decode(errors="replace"))
-        left = left.decode(errors="replace")
         # pexpect searches its unmatched text (_before) as fresh data; both must hold it.
         child.buffer = left
         child._before = child.buffer_type()
         child._before.write(left)
-        return shown
 
     def wait_end(self, timeout: float | None = -1) -> PowerOn:
         """Reads the console to the end of the power-on and returns how it ended."""
@@ -359,29 +348,19 @@ class Console:
 
 
 class Board:
-    """A board directory made by `bootsim new` (root file system in DIR/root, the USB
-    stick's files in DIR/usb)."""
+    """A board directory made by `bootsim new`: root file system DIR/root, USB stick DIR/usb."""
 
     def __init__(self, path: pathlib.Path):
         self.path = pathlib.Path(path)
         self._consoles: list[Console] = []
-
-    @classmethod
-    def new(cls, path) -> Board:
-        board = cls(path)
-        board.bootsim("new")
-        return board
+        self.bootsim("new")
 
     def bootsim(self, command: str, *args) -> str:
         return _run([bootsim_path(), command, str(self.path), *map(str, args)]).stdout
 
-    @property
-    def root(self) -> pathlib.Path:
-        return self.path / "root"
-
     def user_path(self, relative: str) -> pathlib.Path:
         """A path under the board's persistent /user."""
-        return self.root / "user" / relative.lstrip("/")
+        return self.path / "root/user" / relative.lstrip("/")
 
     def write_slot(self, slot: int, data: bytes) -> None:
         path = self.user_path(f"images/image{slot}")
@@ -476,10 +455,6 @@ class Board:
         """One command on the board, as its application runs it (status 128 + N: signal N)."""
         return subprocess.run([bootsim_path(), "exec", str(self.path), *map(str, command)],
                               capture_output=True, text=True)
-
-    def device_log(self) -> list[str]:
-        log = self.path / "devices.log"
-        return log.read_text().splitlines() if log.exists() else []
 
     def events(self, index: int = -1) -> Events:
         log = self.path / "events.log"

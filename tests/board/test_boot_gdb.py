@@ -14,8 +14,7 @@ def gdb_component() -> bytes:
 
 
 def gdb_boot(board, source=None, booted=1):
-    """A gdb=on power-on of slot BOOTED with SOURCE in the other slot, up to the extraction;
-    standard error goes to board.stderr()."""
+    """A gdb=on power-on of slot BOOTED, SOURCE in the other slot, up to the extraction."""
     board.write_slot(booted, harness.application_image())
     if source is not None:
         board.write_slot(3 - booted, source)

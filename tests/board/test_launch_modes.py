@@ -1,12 +1,11 @@
 """How the unpacked application is started: the launch modes with the exact command each
-runs, the shell, the install script with env-setup, the incompatible-image question, and a
-diagnostics image under memchk."""
+runs (a diagnostics image's under memchk), the shell, the install script with env-setup, and
+the incompatible-image question."""
 
 import pytest
 
 import harness
 
-APP = harness.APP
 DUMA = "libduma.so.0.0.0"
 
 
@@ -17,23 +16,29 @@ def boot_with(board, *env, files=None, type="application"):
     return board.boot(timeout=30)
 
 
+DIAGS = {"mpdiag.elf.strip": (harness.logging_script("diag"), 0o755), "home/bin/distro-id": "x\n"}
+
 # Options, the program the board ran (with its arguments), the LD_PRELOAD it saw, and
 # whether the run ends in the application starter or in a reboot after the command.
 LAUNCH_ROWS = [
-    pytest.param(["gdbserver=on", "memchk=on"], "gdbserver", ":1234 " + APP, DUMA, "reboot",
+    pytest.param(["gdbserver=on", "memchk=on"], "gdbserver", ":1234 " + harness.APP, DUMA, "reboot",
                  id="gdbserver with memchk"),
-    pytest.param(["gdbserver=on", "gdbport=2345"], "gdbserver", ":2345 " + APP, None, "reboot",
+    pytest.param(["gdbserver=on", "gdbport=2345"], "gdbserver", ":2345 " + harness.APP, None, "reboot",
                  id="gdbserver on its port"),
     pytest.param(["gdb=on", "memchk=on"], "backtrace", "", None, "application",
                  id="gdb without a debugger in the other slot"),
     pytest.param(["memchk=on"], "app", "", DUMA, "reboot", id="memchk"),
+    pytest.param(["memchk=on"], "diag", "", DUMA, "reboot", id="diagnostics image under memchk"),
     pytest.param([], "backtrace", "", None, "application", id="normal"),
 ]
 
 
 @pytest.mark.parametrize("env, program, args, preload, ending", LAUNCH_ROWS)
 def test_launch_mode_runs_its_command(board, env, program, args, preload, ending):
-    run = boot_with(board, *env)
+    if program == "diag":
+        run = boot_with(board, *env, files=DIAGS, type="diags")
+    else:
+        run = boot_with(board, *env)
     assert run.events.power_off == ending, run.output
     assert run.events.calls(program) == [args]
     assert run.events.env(program).get("LD_PRELOAD") == preload
@@ -95,12 +100,3 @@ def test_incompatible_image_asks_for_recovery_with_a_single_key(board, key, resc
     assert run.application_started
     if not rescue:
         assert run.output.lstrip("\r\n").startswith("bootsim: application started")
-
-
-def test_diagnostics_image_runs_as_the_application_under_memchk(board):
-    files = {"mpdiag.elf.strip": (harness.logging_script("diag"), 0o755), "home/bin/distro-id": "x\n"}
-    run = boot_with(board, "memchk=on", files=files, type="diags")
-    assert "install diags image" in run.output
-    assert board.booted_image == 1
-    assert run.events.calls("diag") == [""]
-    assert run.events.env("diag").get("LD_PRELOAD") == DUMA

@@ -8,8 +8,7 @@ import harness
 
 
 def full_package():
-    """Flash components before the application; returns the package, what each partition must
-    hold after it, and the application."""
+    """Flash components, then the application: the package, each partition's contents, the app."""
     places = {
         "kernel": harness.component(b"K" * 3000, type="kernel", version="0.0.0.0"),
         "devicetree": harness.component(b"D" * 700, type="dft", version="0.0.0.0", format=2,
@@ -79,17 +78,14 @@ def test_package_sent_with_xmodem_is_installed(board, tmp_path, answer):
     assert board.read_slot(1) == old
 
 
-def kernel_then_application(kernel_total):
-    """A kernel of KERNEL_TOTAL bytes (format 1: 16 of them header), then an application."""
-    kernel = harness.component(b"K" * (kernel_total - 16), type="kernel", version="0.0.0.0")
-    return harness.package(kernel, harness.tagged_image("downloaded", version="0.0.0.0"))
-
-
 # Two 1 KiB blocks arrive: the cut falls at a component boundary or 8 bytes into the next
 # header. (A package file that is itself cut is refused in the install unit test.)
 @pytest.mark.parametrize("kernel_total", [2048, 2040])
 def test_package_that_did_not_arrive_whole_installs_nothing(board, tmp_path, kernel_total):
-    console, path = rescue_menu(board, tmp_path, kernel_then_application(kernel_total))
+    # A kernel of KERNEL_TOTAL bytes (16 of them header), then an application.
+    kernel = harness.component(b"K" * (kernel_total - 16), type="kernel", version="0.0.0.0")
+    package = harness.package(kernel, harness.tagged_image("downloaded", version="0.0.0.0"))
+    console, path = rescue_menu(board, tmp_path, package)
     start_download(console, path, blocks=2)
     console.expect_exact("Download failed: the transfer did not complete. Nothing installed.")
     console.expect_exact(harness.PROMPT)

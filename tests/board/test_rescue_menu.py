@@ -29,7 +29,7 @@ VERSIONS = ("Installed images versions: \tBoot image  : 1.2.3.4\r\n\tRFS image  
 def test_every_option_in_either_case_and_the_menu_after_each(board, case):
     install_versions(board)
     # A receiver that gets nothing: no /tmp/image.
-    (board.root / "usr/libexec/lrzsz/rx").write_text("#!/bin/sh\nexit 1\n")
+    (board.path / "root/usr/libexec/lrzsz/rx").write_text("#!/bin/sh\nexit 1\n")
     console = board.rescue_menu(timeout=30)
     assert "Entering Rescue Mode." in console.child.before
 

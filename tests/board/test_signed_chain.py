@@ -12,9 +12,8 @@ PRODUCTION = os.environ.get("BM_PRODUCTION") == "1"
 
 
 def image(kind: str, tag: str, version: str = "1.0.0.0") -> bytes:
-    """KIND: "signed" (records 3, 4 and 5, by imgtool --sign), "record 3 only" (signed before
-    record 5 existed: the payload signature and the key), "unsigned" or "developer"
-    (0.0.0.0, unsigned)."""
+    """KIND: "signed" (records 3, 4, 5), "record 3 only" (payload signature and key, as before
+    record 5 existed), "unsigned" or "developer" (0.0.0.0, unsigned)."""
     payload = harness.tarball(dict(harness.DEFAULT_APP_FILES, **{"home/bin/tag": tag}))
     if kind in ("developer", "unsigned"):
         return harness.component(payload, version="0.0.0.0" if kind == "developer" else version)

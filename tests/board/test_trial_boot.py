@@ -34,20 +34,17 @@ def status(board) -> list[str]:
     return result.stdout.splitlines()
 
 
-def snapshot(board):
-    """The board's /user files and its boot-slot and booted-image bytes."""
-    user = board.user_path("")
-    files = {p.relative_to(user): p.read_bytes() for p in user.rglob("*") if p.is_file()}
-    return files, board.boot_slot, board.booted_image
+def snapshot(board, name):
+    """A copy of /user (beside the board, as NAME), the boot-slot and booted-image bytes."""
+    copy = board.path.with_name(name)
+    shutil.copytree(board.user_path(""), copy)
+    return copy, board.boot_slot, board.booted_image
 
 
 def restore(board, saved):
-    files, board.boot_slot, board.booted_image = saved
-    user = board.user_path("")
-    shutil.rmtree(user)
-    for relative, data in files.items():
-        (user / relative).parent.mkdir(parents=True, exist_ok=True)
-        (user / relative).write_bytes(data)
+    copy, board.boot_slot, board.booted_image = saved
+    shutil.rmtree(board.user_path(""))
+    shutil.copytree(copy, board.user_path(""))
 
 
 @pytest.mark.parametrize("env, tags", [
@@ -99,10 +96,10 @@ def used(line) -> int:
 
 def test_power_cut_at_every_write_of_a_trial_power_on_and_of_confirm(board):
     install_new(board)
-    one_used = snapshot(board)
+    one_used = snapshot(board, "one-used")
     board.boot(timeout=30)
     board.boot(timeout=30)
-    three_used = snapshot(board)
+    three_used = snapshot(board, "three-used")
 
     def power_on():
         return board.boot(timeout=30).status == harness.KILLED

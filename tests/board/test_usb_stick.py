@@ -21,8 +21,7 @@ def flash_board(board):
 
 
 def rejected_entries(board):
-    folder = board.user_path("images/rejected")
-    return sorted(p.name for p in folder.iterdir()) if folder.exists() else []
+    return sorted(p.name for p in board.user_path("images/rejected").iterdir())
 
 
 def test_stick_that_never_gets_ready_is_ignored(flash_board):
