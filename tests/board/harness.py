@@ -1,34 +1,19 @@
-"""Board-test harness: simulated boards driven through bootsim, and the images they boot.
-
-Owns the Python side of the simulator: making and setting up a board directory (EEPROM,
-flash, boot loader environment, slot files, USB stick), powering it on under pexpect with
-the console as a pseudo-terminal, and reading the event log that the board's stand-in
-programs write. The scenario tests in tests/board use it through the fixtures of
-conftest.py; the paths of bootsim and imgtool come from the environment variables BOOTSIM
-and IMGTOOL, which tests/board/CMakeLists.txt sets.
-
-Event log lines (DIR/events.log), one power-on after another:
-    bootsim.power-on N             a power-on starts
-    PROGRAM ARGS...                a stand-in was called (mount, umount, flash_eraseall,
-                                   rx, backtrace, gdbserver; reboot is logged by init)
-    PROGRAM.cwd DIR                its working directory
-    PROGRAM.env NAME=VALUE         its environment, in name order
-    backtrace.fd N TARGET          descriptors 0-9 the application starter inherited
-    backtrace.tree KIND MODE SIZE MD5 PATH   the tree under /tmp/home/bin
-    bootsim.usb-ready /tmp/usb     the hot-plug helper made the USB marker
-    bootsim.power-off REASON       application | reboot | exited N | killed N | timeout |
-                                   switched-off
-"""
+"""Board-test harness: simulated boards driven through bootsim (paths in BOOTSIM and
+IMGTOOL), the images they boot, and the event log DIR/events.log that the board's stand-in
+programs write: "bootsim.power-on N", then "PROGRAM ARGS...", "PROGRAM.cwd DIR",
+"PROGRAM.env NAME=VALUE", "backtrace.tree KIND MODE SIZE MD5 PATH", "bootsim.usb-ready
+/tmp/usb" and "bootsim.power-off REASON" lines."""
 
 from __future__ import annotations
 
+import collections
 import dataclasses
-import gzip
 import hashlib
 import io
 import os
 import pathlib
 import select
+import shutil
 import subprocess
 import tarfile
 import tempfile
@@ -39,12 +24,9 @@ import pexpect
 
 # Exit statuses of `bootsim run`.
 APPLICATION = 0
-FAILED = 1
 REBOOT = 3
 EXITED = 4
 KILLED = 5
-TIMED_OUT = 6
-SWITCHED_OFF = 7
 
 # Bytes of the board parameter store.
 BOOT_SLOT = 0x100
@@ -55,6 +37,11 @@ USB_PRESENT = 213
 # The application executable as the starter runs it, and what a gdb boot without gdb prints.
 APP = "/tmp/home/bin/mp.elf.strip"
 GDB_MISSING = "**** GDB mode selected but GDB not available. Please install GDB image ***"
+# The rescue menu's prompt and full menu, and the installer's slot question.
+PROMPT = "Option? : "
+MENU = "Please select one of the following options:"
+SLOT_QUESTION = "Install image as image 1 or 2 (hit return to just boot image): "
+DEMO_KEY = pathlib.Path(__file__).resolve().parents[2] / "keys/demo/demo-signing-key.NOT-FOR-PRODUCTION.pem"
 
 # Seconds of expect time-out for a power-on.
 DEFAULT_TIMEOUT = 120
@@ -65,19 +52,19 @@ XMODEM_ACK = b"\x06"
 XMODEM_CANCEL = b"\x18" * 8  # Ctrl-X, as an operator cancels a receiver
 
 
+def _tool(variable: str) -> str:
+    path = os.environ.get(variable, "")
+    if not path or not os.access(path, os.X_OK):
+        raise RuntimeError(f"{variable} must name the built program (got {path!r})")
+    return path
+
+
 def bootsim_path() -> str:
     return _tool("BOOTSIM")
 
 
 def imgtool_path() -> str:
     return _tool("IMGTOOL")
-
-
-def _tool(variable: str) -> str:
-    path = os.environ.get(variable, "")
-    if not path or not os.access(path, os.X_OK):
-        raise RuntimeError(f"{variable} must name the built program (got {path!r})")
-    return path
 
 
 def _run(args, **kwargs) -> subprocess.CompletedProcess:
@@ -93,9 +80,7 @@ def _run(args, **kwargs) -> subprocess.CompletedProcess:
 
 
 def logging_script(name: str) -> str:
-    """A /bin/sh program for the board that logs its call under NAME like the stand-ins do:
-    "NAME ARGS...", "NAME.cwd DIR" and "NAME.env NAME=VALUE" lines. Used for the test gdb,
-    application executables and install scripts."""
+    """A /bin/sh program for the board that logs its calls under NAME like the stand-ins."""
     return ("#!/bin/sh\n"
             ". /usr/lib/bootsim/events.sh\n"
             f"event {name} \"$@\"\n"
@@ -110,91 +95,77 @@ DEFAULT_APP_FILES = {
 
 
 def tarball(files: dict) -> bytes:
-    """A gzip-compressed tar archive. FILES maps archive paths ("home/bin/x") to contents
-    (bytes or str) or to (contents, mode); the default mode is 0644. Parent directories get
-    their own entries, as a tar of a real tree has."""
+    """A .tar.gz of FILES: path -> contents or (contents, mode), with directory entries."""
     buffer = io.BytesIO()
+    directories = sorted({"/".join(parts[:i]) for parts in (path.split("/") for path in files)
+                          for i in range(1, len(parts))})
     with tarfile.open(fileobj=buffer, mode="w:gz", format=tarfile.USTAR_FORMAT) as archive:
-        directories = set()
-        for path in files:
-            parts = path.strip("/").split("/")[:-1]
-            for i in range(1, len(parts) + 1):
-                directories.add("/".join(parts[:i]))
-        for directory in sorted(directories):
-            info = tarfile.TarInfo(directory)
-            info.type = tarfile.DIRTYPE
-            info.mode = 0o755
+        for path in directories + list(files):
+            info = tarfile.TarInfo(path)
             info.mtime = 1_000_000_000
-            archive.addfile(info)
-        for path, entry in files.items():
-            data, mode = entry if isinstance(entry, tuple) else (entry, 0o644)
-            if isinstance(data, str):
-                data = data.encode()
-            info = tarfile.TarInfo(path.strip("/"))
+            if path not in files:
+                info.type, info.mode = tarfile.DIRTYPE, 0o755
+                archive.addfile(info)
+                continue
+            data, info.mode = files[path] if isinstance(files[path], tuple) else (files[path], 0o644)
+            data = data.encode() if isinstance(data, str) else data
             info.size = len(data)
-            info.mode = mode
-            info.mtime = 1_000_000_000
             archive.addfile(info, io.BytesIO(data))
     return buffer.getvalue()
+
+
+def _imgtool(args: list[str], inputs: dict[str, bytes]) -> bytes:
+    """Runs imgtool ARGS in a scratch folder holding INPUTS; returns the file "out" it made."""
+    with tempfile.TemporaryDirectory() as work:
+        for name, data in inputs.items():
+            pathlib.Path(work, name).write_bytes(data)
+        _run([imgtool_path(), *args], cwd=work)
+        return pathlib.Path(work, "out").read_bytes()
 
 
 def component(payload: bytes, type: str = "application", version: str = "1.0.0.0",
               format: int = 1, header_size: int | None = None,
               records: dict[int, bytes] | None = None, sign=None) -> bytes:
-    """One image component made by imgtool create; SIGN names an RSA private key file that
-    signs the payload (format 3)."""
-    with tempfile.TemporaryDirectory() as work:
-        source = pathlib.Path(work, "payload")
-        source.write_bytes(payload)
-        out = pathlib.Path(work, "component")
-        args = [imgtool_path(), "create", "--type", type, "--version", version,
-                "--format", str(format), "-o", str(out)]
-        if header_size is not None:
-            args += ["--header-size", str(header_size)]
-        if sign is not None:
-            args += ["--sign", str(sign)]
-        for number, value in (records or {}).items():
-            record = pathlib.Path(work, f"record{number}")
-            record.write_bytes(value)
-            args += ["--record", f"{number}={record}"]
-        _run(args + [str(source)])
-        return out.read_bytes()
+    """One component made by imgtool create; SIGN names the RSA key file that signs it."""
+    args = ["create", "--type", type, "--version", version, "--format", str(format), "-o", "out"]
+    if header_size is not None:
+        args += ["--header-size", str(header_size)]
+    if sign is not None:
+        args += ["--sign", str(sign)]
+    inputs = {"payload": payload}
+    for number, value in (records or {}).items():
+        inputs[f"record{number}"] = value
+        args += ["--record", f"{number}=record{number}"]
+    return _imgtool(args + ["payload"], inputs)
 
 
 def package(*components: bytes) -> bytes:
     """A package of whole components laid end to end, made by imgtool pack."""
-    with tempfile.TemporaryDirectory() as work:
-        paths = []
-        for i, data in enumerate(components):
-            path = pathlib.Path(work, f"c{i}")
-            path.write_bytes(data)
-            paths.append(str(path))
-        out = pathlib.Path(work, "package")
-        _run([imgtool_path(), "pack", "-o", str(out)] + paths)
-        return out.read_bytes()
+    names = [f"c{i}" for i in range(len(components))]
+    return _imgtool(["pack", "-o", "out", *names], dict(zip(names, components)))
 
 
 def application_image(files: dict | None = None, version: str = "1.0.0.0", format: int = 1,
                       type: str = "application", **kwargs) -> bytes:
-    """An application (or, with type="diags", diagnostics) component whose payload is a
-    tarball of FILES (default: DEFAULT_APP_FILES)."""
+    """A component whose payload is a tarball of FILES (default: DEFAULT_APP_FILES)."""
     return component(tarball(DEFAULT_APP_FILES if files is None else files), type=type,
                      version=version, format=format, **kwargs)
 
 
 def tagged_image(tag: str, **kwargs) -> bytes:
-    """An application image whose unpacked tree carries home/bin/tag holding TAG, so a test
-    can tell which image the application starter got (see started_tag)."""
+    """An application image carrying home/bin/tag = TAG (see started_tag)."""
     return application_image(dict(DEFAULT_APP_FILES, **{"home/bin/tag": tag}), **kwargs)
 
 
-def started_tag(run: PowerOn, tags) -> str | None:
+TAGS = ("old", "new", "new1", "new2", "slot1", "slot2", "usb", "recovery", "downloaded",
+        "first", "second")
+
+
+def started_tag(run: PowerOn, tags=TAGS) -> str | None:
     """Which of TAGS the started application's home/bin/tag holds, or None."""
     entry = run.events.tree().get("/tmp/home/bin/tag")
-    for tag in tags:
-        if entry and entry.md5 == hashlib.md5(tag.encode()).hexdigest():
-            return tag
-    return None
+    md5 = entry.md5 if entry else None
+    return next((tag for tag in tags if hashlib.md5(tag.encode()).hexdigest() == md5), None)
 
 
 def corrupt(image: bytes) -> bytes:
@@ -202,23 +173,13 @@ def corrupt(image: bytes) -> bytes:
     return image[:-1] + bytes([image[-1] ^ 0x01])
 
 
-def gdb_component(version: str = "1.0.0.0") -> bytes:
-    """A format-1 application component whose payload is a gzip-compressed gdb stand-in
-    that logs its call as "gdb ARGS..." (plus gdb.cwd and gdb.env lines)."""
-    return component(gzip.compress(logging_script("gdb").encode(), mtime=0),
-                     type="application", version=version, format=1)
-
-
 # ---------------------------------------------------------------------------------------
 # Event log
 
 
-@dataclasses.dataclass
-class TreeEntry:
-    kind: str  # file, dir or link
-    mode: str  # octal permission bits as stat prints them ("755"), "-" for links
-    size: int | None
-    md5: str | None
+# One entry of the tree under /tmp/home/bin: file, dir or link; mode as stat prints it
+# ("755", "-" for links); size and MD5 ("-" where there is none).
+TreeEntry = collections.namedtuple("TreeEntry", "kind mode size md5")
 
 
 class Events:
@@ -230,42 +191,23 @@ class Events:
     def __contains__(self, line: str) -> bool:
         return line in self.lines
 
-    def __repr__(self) -> str:
-        return "Events(\n  " + "\n  ".join(self.lines) + "\n)"
-
     def calls(self, program: str) -> list[str]:
         """The argument text of every call of PROGRAM, in order ("" for no arguments)."""
-        found = []
-        for line in self.lines:
-            word, _, rest = line.partition(" ")
-            if word == program:
-                found.append(rest)
-        return found
-
-    def details(self, program: str, key: str) -> list[str]:
-        """Values of the "PROGRAM.KEY VALUE" lines, in order."""
-        return self.calls(f"{program}.{key}")
+        split = (line.partition(" ") for line in self.lines)
+        return [rest for word, _, rest in split if word == program]
 
     def env(self, program: str) -> dict[str, str]:
         """Environment that PROGRAM was started with (its last call)."""
-        result = {}
-        for entry in self.details(program, "env"):
-            name, _, value = entry.partition("=")
-            result[name] = value
-        return result
+        return dict(entry.partition("=")[::2] for entry in self.calls(f"{program}.env"))
 
     def tree(self) -> dict[str, TreeEntry]:
         """The tree under /tmp/home/bin as the application starter saw it, by path."""
-        result = {}
-        for entry in self.details("backtrace", "tree"):
-            kind, mode, size, md5, path = entry.split(" ", 4)
-            result[path] = TreeEntry(kind, mode, None if size == "-" else int(size),
-                                     None if md5 == "-" else md5)
-        return result
+        entries = (entry.split(" ", 4) for entry in self.calls("backtrace.tree"))
+        return {path: TreeEntry(*fields) for *fields, path in entries}
 
     @property
     def power_off(self) -> str | None:
-        values = self.details("bootsim", "power-off")
+        values = self.calls("bootsim.power-off")
         return values[-1] if values else None
 
 
@@ -286,8 +228,7 @@ def parse_power_ons(text: str) -> list[Events]:
 
 @dataclasses.dataclass
 class PowerOn:
-    """How a power-on ended: bootsim's exit status, the console text since the last expect
-    (all of it for Board.boot), the events, and the whole console transcript."""
+    """Exit status, console text since the last expect, events, whole transcript."""
     status: int
     output: str
     events: Events
@@ -303,9 +244,7 @@ class PowerOn:
 
 
 class Console:
-    """The board's serial console during one power-on (a pexpect child of `bootsim run`).
-    Text written by the test is typed on the console; the line discipline of the
-    pseudo-terminal echoes it and turns Enter into a newline, as the board's tty does."""
+    """The board's serial console during one power-on (a pexpect child of `bootsim run`)."""
 
     def __init__(self, board: Board, timeout: float, bootmgr=None):
         self.board = board
@@ -319,62 +258,29 @@ class Console:
         self._log = io.StringIO()
         self.child.logfile_read = self._log
 
+    def __getattr__(self, name):
+        """expect, expect_exact, send, sendline: those of the pexpect child."""
+        return getattr(self.child, name)
+
     @property
     def transcript(self):
-        """Everything the console has shown so far."""
         return self._log.getvalue()
-
-    def expect(self, pattern, timeout: float | None = -1):
-        """Waits for a regular expression (or a list of them); returns the index matched."""
-        return self.child.expect(pattern, timeout=timeout)
-
-    def expect_exact(self, text, timeout: float | None = -1):
-        """Waits for literal text (or a list of texts); returns the index matched."""
-        return self.child.expect_exact(text, timeout=timeout)
-
-    def send(self, text) -> None:
-        """Types TEXT without Enter (single keys for the menus)."""
-        self.child.send(text)
-
-    def sendline(self, text="") -> None:
-        """Types TEXT and Enter."""
-        self.child.sendline(text)
 
     def interrupt(self) -> None:
         """Ctrl-C on the console: SIGINT to the boot manager."""
         self.child.sendintr()
 
     def wait_key_read(self, timeout: float = 10) -> None:
-        """Waits until the console's terminal leaves line mode: a single-key read has begun,
-        so a key sent now reaches the boot manager as typed (in line mode the terminal would
-        echo it and act on erase and end-of-file keys itself). The master side of the
-        pseudo-terminal shares the attributes of the board's side."""
+        """Waits until the terminal leaves line mode: a single-key read has begun."""
         deadline = time.monotonic() + timeout
         while termios.tcgetattr(self.child.child_fd)[3] & termios.ICANON:
             assert time.monotonic() < deadline, "the console never switched to single-key mode"
             time.sleep(0.01)
 
-    def type_keys(self, keys: list[tuple[str | None, str]]) -> None:
-        """Types each key (None: Ctrl-C as the terminal turns it into SIGINT) once a key read
-        waits for it, and expects its echo before the next one."""
-        for key, echo in keys:
-            self.wait_key_read()
-            if key is None:
-                self.interrupt()
-            else:
-                self.send(key)
-            self.expect_exact(echo)
-
-    def send_xmodem(self, path, until: bytes | None = None, timeout: float = 120,
-                    blocks: int | None = None) -> bytes:
-        """Sends the file at PATH over the console with lrzsz's sx -k (XMODEM-1K) while the
-        board's receiver runs, and returns everything the board wrote meanwhile. It ends when
-        sx exits or, with UNTIL, as soon as the board writes UNTIL; that text and whatever
-        follows it are left for the next expect. With BLOCKS, the transfer is cut once the
-        board has acknowledged that many blocks: sx is killed and the operator cancels the
-        receiver with Ctrl-X. (Over a pseudo-terminal the receiver's last
-        acknowledgement can be lost when it flushes the line on exit: sx then waits for it,
-        so tests pass UNTIL, the first text the board prints after the transfer.)"""
+    def send_xmodem(self, path, until: bytes, blocks: int | None = None, timeout: float = 120):
+        """Sends PATH with lrzsz's sx -k until sx exits or the board writes UNTIL (left for
+        the next expect; the receiver's last ACK can be lost over a pseudo-terminal). With
+        BLOCKS, the operator cuts the transfer with Ctrl-X once that many are acknowledged."""
         child = self.child
         pending = child.buffer.encode()
         child.buffer = child.buffer[:0]
@@ -389,7 +295,7 @@ class Console:
                 if pending:
                     chunk, pending = pending, b""
                     seen += chunk
-                    if until is not None and until in seen:
+                    if until in seen:
                         found = seen.index(until)
                         break
                     if blocks is not None and seen.count(XMODEM_ACK) >= blocks:
@@ -419,15 +325,12 @@ class Console:
         finally:
             sender.kill()
             sender.wait()
-        left = (seen[found:] if found >= 0 else b"") + pending
-        shown = seen[:found] if found >= 0 else seen
+        left = ((seen[found:] if found >= 0 else b"") + pending).decode(errors="replace")
         self._log.write(fresh.decode(errors="replace"))
-        left = left.decode(errors="replace")
         # pexpect searches its unmatched text (_before) as fresh data; both must hold it.
         child.buffer = left
         child._before = child.buffer_type()
         child._before.write(left)
-        return shown
 
     def wait_end(self, timeout: float | None = -1) -> PowerOn:
         """Reads the console to the end of the power-on and returns how it ended."""
@@ -445,49 +348,28 @@ class Console:
 
 
 class Board:
-    """A board directory made by `bootsim new`: DIR/board.conf, the device files, the event
-    log DIR/events.log and the root file system DIR/root (the board's /user is
-    DIR/root/user; the files of its USB stick are in DIR/usb, mounted on /mnt/usb when the
-    stick gets ready)."""
+    """A board directory made by `bootsim new`: root file system DIR/root, USB stick DIR/usb."""
 
     def __init__(self, path: pathlib.Path):
         self.path = pathlib.Path(path)
         self._consoles: list[Console] = []
-
-    @classmethod
-    def new(cls, path) -> Board:
-        board = cls(path)
-        board.bootsim("new")
-        return board
+        self.bootsim("new")
 
     def bootsim(self, command: str, *args) -> str:
-        """Runs `bootsim COMMAND DIR ARGS...` and returns its standard output."""
         return _run([bootsim_path(), command, str(self.path), *map(str, args)]).stdout
-
-    # --- files of the board
-
-    @property
-    def root(self) -> pathlib.Path:
-        return self.path / "root"
 
     def user_path(self, relative: str) -> pathlib.Path:
         """A path under the board's persistent /user."""
-        return self.root / "user" / relative.lstrip("/")
-
-    def slot_path(self, slot: int) -> pathlib.Path:
-        return self.user_path(f"images/image{slot}")
+        return self.path / "root/user" / relative.lstrip("/")
 
     def write_slot(self, slot: int, data: bytes) -> None:
-        """Stores DATA as /user/images/image1 or image2."""
-        path = self.slot_path(slot)
+        path = self.user_path(f"images/image{slot}")
         path.parent.mkdir(parents=True, exist_ok=True)
         path.write_bytes(data)
 
     def read_slot(self, slot: int) -> bytes | None:
-        path = self.slot_path(slot)
+        path = self.user_path(f"images/image{slot}")
         return path.read_bytes() if path.exists() else None
-
-    # --- parameter store, flash, environment, USB, board.conf
 
     def eeprom_get(self, offset: int) -> int:
         return int(self.bootsim("eeprom", "get", hex(offset)))
@@ -495,94 +377,95 @@ class Board:
     def eeprom_set(self, offset: int, value: int) -> None:
         self.bootsim("eeprom", "set", hex(offset), value)
 
-    @property
-    def boot_slot(self) -> int:
-        return self.eeprom_get(BOOT_SLOT)
-
-    @boot_slot.setter
-    def boot_slot(self, value: int) -> None:
-        self.eeprom_set(BOOT_SLOT, value)
-
-    @property
-    def booted_image(self) -> int:
-        return self.eeprom_get(BOOTED_IMAGE)
-
-    @booted_image.setter
-    def booted_image(self, value: int) -> None:
-        self.eeprom_set(BOOTED_IMAGE, value)
+    boot_slot = property(lambda self: self.eeprom_get(BOOT_SLOT),
+                         lambda self, value: self.eeprom_set(BOOT_SLOT, value))
+    booted_image = property(lambda self: self.eeprom_get(BOOTED_IMAGE),
+                            lambda self, value: self.eeprom_set(BOOTED_IMAGE, value))
 
     def flash_write(self, partition: str, data: bytes) -> None:
-        """Puts DATA at offset 0 of PARTITION; the rest of it reads as erased."""
         with tempfile.NamedTemporaryFile(dir=self.path) as source:
             source.write(data)
             source.flush()
             self.bootsim("flash", partition, "write", source.name)
 
     def flash_read(self, partition: str) -> bytes:
-        """The whole partition, erased bytes included."""
         with tempfile.TemporaryDirectory(dir=self.path) as work:
             out = pathlib.Path(work, "partition")
             self.bootsim("flash", partition, "read", out)
             return out.read_bytes()
 
     def set_env(self, *entries: str) -> None:
-        """Replaces the boot loader environment with ENTRIES ("gdb=on", ...) in this order."""
         self.bootsim("env", "set", *entries)
 
-    def insert_usb(self, files: dict[str, bytes]) -> None:
-        """Plugs in a stick holding FILES (name -> contents): usb_delay seconds into each
-        power-on the stick is mounted on /mnt/usb and /tmp/usb appears."""
+    def insert_usb(self, files: dict[str, bytes], delay: float = 0) -> None:
+        """Plugs in a stick holding FILES, ready DELAY seconds into each power-on (-1: never)."""
         with tempfile.TemporaryDirectory(dir=self.path) as work:
             for name, data in files.items():
                 path = pathlib.Path(work, name)
                 path.parent.mkdir(parents=True, exist_ok=True)
                 path.write_bytes(data)
             self.bootsim("usb", "insert", work)
+        self.eeprom_set(USB_STATUS, USB_PRESENT)
+        self.set_conf("usb_delay", delay)
+
+    def wait_usb_ready(self, timeout: float = 10) -> None:
+        deadline = time.monotonic() + timeout
+        while "bootsim.usb-ready /tmp/usb" not in self.events():
+            assert time.monotonic() < deadline, "the stick never got mounted"
+            time.sleep(0.05)
 
     def set_conf(self, key: str, value) -> None:
-        """Sets a board.conf key (usb_delay, power_cut, fail_write...)."""
         self.bootsim("conf", key, value)
 
-    # --- power-on
+    def add_partition(self, line: str) -> None:
+        """Appends an "mtd NAME SIZE ERASESIZE" line to board.conf."""
+        with open(self.path / "board.conf", "a") as conf:
+            conf.write(f"mtd {line}\n")
 
     def power_on(self, timeout: float = DEFAULT_TIMEOUT, bootmgr=None) -> Console:
-        """Starts a power-on with a console to talk to; end it with Console.wait_end().
-        TIMEOUT bounds each expect; bootsim cuts the whole power-on off ten minutes later, so
-        a test that dies half-way leaves nothing running. BOOTMGR runs another program in place
-        of the boot manager (for the simulator's own tests)."""
+        """Starts a power-on (end it with Console.wait_end()); TIMEOUT bounds each expect.
+        BOOTMGR runs another program in place of the boot manager."""
         console = Console(self, timeout, bootmgr)
         self._consoles.append(console)
         return console
 
     def boot(self, timeout: float = DEFAULT_TIMEOUT, bootmgr=None) -> PowerOn:
-        """A power-on nobody types into, run to its end."""
         return self.power_on(timeout, bootmgr=bootmgr).wait_end()
 
+    def rescue_menu(self, timeout: float = 60) -> Console:
+        """A power-on with diagnostics=rescue, at the rescue menu's prompt."""
+        self.set_env("diagnostics=rescue")
+        console = self.power_on(timeout)
+        console.expect_exact(PROMPT)
+        return console
+
+    def power_on_redirected(self, redirections: str, timeout: float = 30) -> Console:
+        """A power-on of the boot manager run with shell REDIRECTIONS ("2>/board/stderr.log");
+        stderr() reads that file."""
+        shutil.copy(pathlib.Path(bootsim_path()).parent / "bootmgr-sim", self.path)
+        wrapper = self.path.with_name(self.path.name + "-bootmgr")
+        wrapper.write_text(f"#!/bin/sh\nexec /board/bootmgr-sim {redirections}\n")
+        wrapper.chmod(0o755)
+        return self.power_on(timeout, bootmgr=wrapper)
+
+    def stderr(self) -> str:
+        return (self.path / "stderr.log").read_text()
+
     def exec(self, *command) -> subprocess.CompletedProcess:
-        """Runs `bootsim exec DIR COMMAND...`: one command on the board, as its application
-        runs it. The result carries the exit status (128 + N for signal N) and the output."""
+        """One command on the board, as its application runs it (status 128 + N: signal N)."""
         return subprocess.run([bootsim_path(), "exec", str(self.path), *map(str, command)],
                               capture_output=True, text=True)
 
-    def device_log(self) -> list[str]:
-        """The device backend's transaction log (DIR/devices.log), one operation a line."""
-        log = self.path / "devices.log"
-        return log.read_text().splitlines() if log.exists() else []
-
     def events(self, index: int = -1) -> Events:
-        """Event log lines of a power-on (default: the last one)."""
         log = self.path / "events.log"
         runs = parse_power_ons(log.read_text() if log.exists() else "")
         return runs[index] if runs else Events([])
 
     def close(self) -> None:
-        """Ends any power-on still running (a test that failed half-way)."""
         for console in self._consoles:
             console.close()
 
     def report(self) -> str:
-        """The board's path, the last console transcript and the last power-on's events:
-        what a failed test prints."""
         text = f"board {self.path}\n"
         if self._consoles:
             transcript = self._consoles[-1].transcript

@@ -1,16 +1,12 @@
-"""How the application is started once its image is unpacked: the six launch modes with the
-exact command each runs, the shell before the start, the install script with env-setup,
-the question after an incompatible image, and a diagnostics image."""
-
-import hashlib
+"""How the unpacked application is started: the launch modes with the exact command each
+runs (a diagnostics image's under memchk), the shell, the install script with env-setup, and
+the incompatible-image question."""
 
 import pytest
 
 import harness
 
-APP = harness.APP
 DUMA = "libduma.so.0.0.0"
-GDB_MISSING = harness.GDB_MISSING
 
 
 def boot_with(board, *env, files=None, type="application"):
@@ -20,30 +16,36 @@ def boot_with(board, *env, files=None, type="application"):
     return board.boot(timeout=30)
 
 
+DIAGS = {"mpdiag.elf.strip": (harness.logging_script("diag"), 0o755), "home/bin/distro-id": "x\n"}
+
 # Options, the program the board ran (with its arguments), the LD_PRELOAD it saw, and
 # whether the run ends in the application starter or in a reboot after the command.
 LAUNCH_ROWS = [
-    pytest.param(["gdbserver=on", "memchk=on"], "gdbserver", ":1234 " + APP, DUMA, "reboot",
+    pytest.param(["gdbserver=on", "memchk=on"], "gdbserver", ":1234 " + harness.APP, DUMA, "reboot",
                  id="gdbserver with memchk"),
-    pytest.param(["gdbserver=on", "gdbport=2345"], "gdbserver", ":2345 " + APP, None, "reboot",
+    pytest.param(["gdbserver=on", "gdbport=2345"], "gdbserver", ":2345 " + harness.APP, None, "reboot",
                  id="gdbserver on its port"),
     pytest.param(["gdb=on", "memchk=on"], "backtrace", "", None, "application",
                  id="gdb without a debugger in the other slot"),
     pytest.param(["memchk=on"], "app", "", DUMA, "reboot", id="memchk"),
+    pytest.param(["memchk=on"], "diag", "", DUMA, "reboot", id="diagnostics image under memchk"),
     pytest.param([], "backtrace", "", None, "application", id="normal"),
 ]
 
 
 @pytest.mark.parametrize("env, program, args, preload, ending", LAUNCH_ROWS)
 def test_launch_mode_runs_its_command(board, env, program, args, preload, ending):
-    run = boot_with(board, *env)
+    if program == "diag":
+        run = boot_with(board, *env, files=DIAGS, type="diags")
+    else:
+        run = boot_with(board, *env)
     assert run.events.power_off == ending, run.output
     assert run.events.calls(program) == [args]
     assert run.events.env(program).get("LD_PRELOAD") == preload
     if program != "backtrace":
         assert run.events.calls("backtrace") == []
         assert run.events.calls("reboot") == [""]
-    assert (GDB_MISSING in run.output) == ("gdb=on" in env)
+    assert (harness.GDB_MISSING in run.output) == ("gdb=on" in env)
     assert ("Extracting GDB" in run.output) == ("gdb=on" in env)
 
 
@@ -61,32 +63,19 @@ def test_shell_opens_before_the_application_starts(board):
     assert run.events.calls("backtrace") == [""]
 
 
-def app_files(**extra):
-    files = dict(harness.DEFAULT_APP_FILES)
-    files.update(extra)
-    return files
-
-
-def test_env_setup_reaches_the_application_environment(board):
-    files = app_files(**{
-        "home/bin/install.sh": (harness.logging_script("install"), 0o755),
-        "home/bin/env-setup": "BM_ALPHA one\nBM_BETA   two BM_HOME /tmp/x\nBM_LONELY\n",
-    })
+# With an install script the env-setup pairs reach the application (their parsing is decided
+# in the launch unit test); without one, env-setup is ignored.
+@pytest.mark.parametrize("install_script", [True, False])
+def test_env_setup_reaches_the_application_only_with_an_install_script(board, install_script):
+    files = dict(harness.DEFAULT_APP_FILES, **{"home/bin/env-setup": "BM_ALPHA one\nBM_BETA   two\n"})
+    if install_script:
+        files["home/bin/install.sh"] = (harness.logging_script("install"), 0o755)
     run = boot_with(board, files=files)
-    assert "Running install script" in run.output
-    assert run.events.calls("install") == [""]
-    env = run.events.env("backtrace")
-    assert env["BM_ALPHA"] == "one"
-    assert env["BM_BETA"] == "two"
-    assert env["BM_HOME"] == "/tmp/x"
-    assert env["BM_LONELY"] == ""
-
-
-def test_env_setup_without_install_script_is_ignored(board):
-    run = boot_with(board, files=app_files(**{"home/bin/env-setup": "BM_ALPHA one\n"}))
     assert run.application_started
-    assert "Running install script" not in run.output
-    assert "BM_ALPHA" not in run.events.env("backtrace")
+    assert ("Running install script" in run.output) == install_script
+    assert run.events.calls("install") == ([""] if install_script else [])
+    env = run.events.env("backtrace")
+    assert (env.get("BM_ALPHA"), env.get("BM_BETA")) == (("one", "two") if install_script else (None, None))
 
 
 QUESTION = "Would you like to enter recovery mode to download a new image? y/N: "
@@ -111,21 +100,3 @@ def test_incompatible_image_asks_for_recovery_with_a_single_key(board, key, resc
     assert run.application_started
     if not rescue:
         assert run.output.lstrip("\r\n").startswith("bootsim: application started")
-
-
-@pytest.mark.parametrize("memchk", [False, True], ids=["normal", "under memchk"])
-def test_diagnostics_image_runs_as_the_application(board, memchk):
-    diag = harness.logging_script("diag")
-    files = {"mpdiag.elf.strip": (diag, 0o755), "home/bin/distro-id": "test-distro\n"}
-    run = boot_with(board, *(["memchk=on"] if memchk else []), files=files, type="diags")
-    assert "install diags image" in run.output
-    assert board.booted_image == 1
-    # The diagnostics executable took the application's place: in place for the starter, or
-    # run under memchk.
-    if memchk:
-        assert run.events.calls("diag") == [""]
-        assert run.events.env("diag").get("LD_PRELOAD") == DUMA
-    else:
-        entry = run.events.tree()[APP]
-        assert entry.md5 == hashlib.md5(diag.encode()).hexdigest()
-        assert entry.mode == "755"

@@ -1,24 +1,17 @@
-"""The rescue menu as the operator meets it on the console: every option key in either case
-(three of them not listed), an unknown key, Ctrl-C at the prompt, the versions report, the
-full menu again after each action, an XMODEM download that receives nothing, Reboot and
-Exit, and the end of console input."""
-
-import pathlib
-import shutil
+"""The rescue menu on the console: every option key in either case, an unknown key, Ctrl-C at
+the prompt, the versions report, the full menu after each action, and the end of input."""
 
 import pytest
 
 import harness
 
-PROMPT = "Option? : "
-MENU = "Please select one of the following options:"
 
 UBOOT_MAGIC = 0x025A514B
 
 
 def install_versions(board):
-    """A board with a version in every row of the report, and no slot 2."""
-    # The boot loader's version is read from the header block its payload carries at 240.
+    """A board with a version in every row of the report (the boot loader's from the header
+    block its payload carries at 240), and no slot 2."""
     block = bytes(4) + (64).to_bytes(4, "big") + UBOOT_MAGIC.to_bytes(4, "big") + bytes([1, 2, 3, 4])
     board.flash_write("uboot", bytes(240) + block + bytes(64))
     for partition, type, version in [("rfs", "rfs", "2.0.0.1"), ("kernel", "kernel", "3.0.0.2"),
@@ -35,12 +28,10 @@ VERSIONS = ("Installed images versions: \tBoot image  : 1.2.3.4\r\n\tRFS image  
 @pytest.mark.parametrize("case", [str.lower, str.upper], ids=["lower case", "upper case"])
 def test_every_option_in_either_case_and_the_menu_after_each(board, case):
     install_versions(board)
-    board.set_env("diagnostics=rescue")
     # A receiver that gets nothing: no /tmp/image.
-    (board.root / "usr/libexec/lrzsz/rx").write_text("#!/bin/sh\nexit 1\n")
-    console = board.power_on(timeout=30)
-    console.expect_exact("Entering Rescue Mode.")
-    console.expect_exact(PROMPT)
+    (board.path / "root/usr/libexec/lrzsz/rx").write_text("#!/bin/sh\nexit 1\n")
+    console = board.rescue_menu(timeout=30)
+    assert "Entering Rescue Mode." in console.child.before
 
     def choose(key, *steps):
         """Presses KEY, then for each step waits for its text and types its answer; the
@@ -51,16 +42,16 @@ def test_every_option_in_either_case_and_the_menu_after_each(board, case):
             console.expect_exact(text)
             if answer is not None:
                 console.send(answer)
-        console.expect_exact(MENU)
-        console.expect_exact(PROMPT)
+        console.expect_exact(harness.MENU)
+        console.expect_exact(harness.PROMPT)
         return console.transcript[start:]
 
     console.send(case("q"))
-    console.expect_exact(f'unknown option "Q". Please try again\r\n\r\n{PROMPT}')
+    console.expect_exact(f'unknown option "Q". Please try again\r\n\r\n{harness.PROMPT}')
     console.wait_key_read()  # a Ctrl-C before the read would only set the flag
     console.interrupt()
-    console.expect_exact(PROMPT)
-    assert MENU not in console.child.before
+    console.expect_exact(harness.PROMPT)
+    assert harness.MENU not in console.child.before
     choose("v", (VERSIONS, None))
     choose("u", ("Choose file number to install (q to quit): ", "q\r"))
     choose("d", ("Erase filesystem?", "n"), ("Booting diags image...", None), ("Image not found... ", None))
@@ -69,28 +60,21 @@ def test_every_option_in_either_case_and_the_menu_after_each(board, case):
     assert "Extracting images" not in shown  # nothing received: no install
     assert board.events().calls("rx") == ["/tmp/image"]
 
+    console.send(case("r" if case is str.lower else "e"))
+    run = console.wait_end()
     if case is str.lower:
-        console.send("r")
-        run = console.wait_end()
         assert run.rebooted
     else:
-        console.send("E")
-        run = console.wait_end()
-        assert run.application_started
-        assert harness.started_tag(run, ["slot1"]) == "slot1"
+        assert run.application_started and harness.started_tag(run) == "slot1"
     assert run.transcript.count("Entering Rescue Mode.") == 1
     assert board.read_slot(1) is not None  # no erase
 
 
-def test_end_of_console_input_leaves_the_menu_and_the_boot_goes_on(board, tmp_path):
+def test_end_of_console_input_leaves_the_menu_and_the_boot_goes_on(board):
     board.write_slot(1, harness.tagged_image("slot1"))
     board.set_env("diagnostics=rescue")
-    shutil.copy(pathlib.Path(harness.bootsim_path()).parent / "bootmgr-sim", board.path / "bootmgr-sim")
-    wrapper = tmp_path / "bootmgr-no-input"
-    wrapper.write_text("#!/bin/sh\nexec /board/bootmgr-sim </dev/null\n")
-    wrapper.chmod(0o755)
-    run = board.boot(timeout=30, bootmgr=wrapper)
+    run = board.power_on_redirected("</dev/null").wait_end()
     assert run.application_started, run.output
-    assert run.output.count(PROMPT) == 1
+    assert run.output.count(harness.PROMPT) == 1
     assert "No console input: leaving rescue mode." in run.output
-    assert harness.started_tag(run, ["slot1"]) == "slot1"
+    assert harness.started_tag(run) == "slot1"
