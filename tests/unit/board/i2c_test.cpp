@@ -22,19 +22,6 @@ std::vector<std::string> event_lines()
     return lines;
 }
 
-TEST_F(I2cTest, OpensBothBusesAndCloseLeavesZeroEntries)
-{
-    ASSERT_EQ(0, i2c_open_buses());
-    EXPECT_GT(g_i2c_fd[0], 0);
-    EXPECT_GT(g_i2c_fd[1], 0);
-    EXPECT_EQ(0, i2c_close_buses());
-    EXPECT_EQ(0, g_i2c_fd[0]);
-    EXPECT_EQ(0, g_i2c_fd[1]);
-    // A second close finds nothing to close: a real close would fail on a stale descriptor.
-    EXPECT_EQ(0, i2c_close_buses());
-    EXPECT_EQ(0, g_i2c_fd[0]);
-}
-
 // A missing bus is named; bus 0 stays usable without bus 1, and without bus 0 bus 1 is not
 // opened at all.
 TEST_F(I2cTest, MissingBusIsNamed)
@@ -53,25 +40,6 @@ TEST_F(I2cTest, MissingBusIsNamed)
     EXPECT_EQ(0, g_i2c_fd[1]);
 }
 
-TEST_F(I2cTest, AddressedReadSendsOffsetBytesByWidth)
-{
-    ASSERT_EQ(0, sim_eeprom_set(dir_.c_str(), 0x0102, 0x11));
-    ASSERT_EQ(0, sim_eeprom_set(dir_.c_str(), 0x0103, 0x22));
-    open_board();
-    Bytes buf(2, 0);
-    EXPECT_NE(0, i2c_read_regs(0, 0xA8, 0x0102, 2, 2, buf.data()));
-    EXPECT_EQ((Bytes{0x11, 0x22}), buf);
-    EXPECT_EQ((std::vector<std::string>{"i2c-0 select 0x54", "i2c-0 write 0x54 01 02",
-                                        "i2c-0 read 0x54 11 22"}),
-              event_lines());
-
-    // Any other width sends the low byte alone (to the 8-bit expander here).
-    sim_events_clear();
-    uint8_t reg = 0;
-    EXPECT_NE(0, i2c_read_regs(1, 0x40, 0x1234, 1, 1, &reg));
-    EXPECT_EQ("i2c-1 write 0x20 34", sim_event_text(sim_events().at(1)));
-}
-
 struct ReadFailureCase {
     const char *name;
     int bus;
@@ -86,10 +54,6 @@ TEST_F(I2cTest, EachFailingReadStepPrintsOneMessage)
     const ReadFailureCase cases[] = {
         {"device does not answer", 0, 0xA8, "absent 0 0x54",
          "I2C error - device 0xa8 writing bus 0 offset 256: 6\n"},
-        {"nothing at that address", 0, 0xA2, "",
-         "I2C error - device 0xa2 writing bus 0 offset 256: 6\n"},
-        {"bus number out of range", 2, 0xA8, "",
-         "I2C error when setting bus 2, device 0xa8: 9\n"},
         {"negative bus number", -1, 0xA8, "",
          "I2C error when setting bus -1, device 0xa8: 9\n"},
     };
@@ -114,18 +78,6 @@ TEST_F(I2cTest, ClosedBusIsNeverUsedAsDescriptor)
     EXPECT_EQ(0, i2c_read_regs(0, 0xA8, 0x100, 1, 2, &buf));
     EXPECT_EQ("I2C error when setting bus 0, device 0xa8: 9\n", out.take());
     EXPECT_EQ(0x5A, buf);
-}
-
-TEST_F(I2cTest, BoardReadsYieldZeroWhenTheStoreDoesNotAnswer)
-{
-    ASSERT_EQ(0, sim_eeprom_set(dir_.c_str(), 0x100, 2));
-    ASSERT_EQ(0, sim_eeprom_set(dir_.c_str(), 0x13B, 213));
-    add_conf("absent 0 0x54");
-    open_board();
-    StdoutCapture out;
-    EXPECT_EQ(0, board_get_boot_slot());
-    EXPECT_EQ(0, board_get_usb_status());
-    out.take();
 }
 
 TEST_F(I2cTest, BootedImageWriteFollowsPreWriteStepAndWaits)
@@ -182,20 +134,6 @@ TEST_F(I2cTest, FailedStoreWriteIsReportedAfterTheDelay)
     EXPECT_EQ("I2C error when writing bus 0 offset 314: 6\n", out.take());
     EXPECT_EQ(SimOp::Sleep, sim_events().back().op);
     EXPECT_EQ(100000u, sim_events().back().length);
-}
-
-TEST_F(I2cTest, StoreWriteWithBusZeroClosedFailsAtSelection)
-{
-    std::remove((dir_ + "/i2c-0.eeprom").c_str());
-    {
-        StdoutCapture quiet;
-        i2c_open_buses();
-    }
-    StdoutCapture out;
-    EXPECT_LT(board_set_boot_slot(1), 0);
-    EXPECT_EQ("I2C error when setting bus 0: 9\n", out.take());
-    for (const SimEvent &e : sim_events())
-        EXPECT_NE(SimOp::Sleep, e.op);
 }
 
 } // namespace

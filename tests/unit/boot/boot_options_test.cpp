@@ -51,14 +51,6 @@ TEST_F(BootOptionsTest, EveryRowOfTheOptionTable)
     }
 }
 
-TEST_F(BootOptionsTest, ReadsTheEnvironmentAfterItsChecksumAndPrintsNothing)
-{
-    StdoutCapture out;
-    boot_with(environment({"gdb=on"}));
-    EXPECT_EQ("", out.take());
-    EXPECT_EQ("mtd-ubootenv pread 0x4+0x500", sim_event_text(sim_events().back()));
-}
-
 TEST_F(BootOptionsTest, OnlyTheFirst1280BytesAreSeen)
 {
     const struct {
@@ -82,18 +74,6 @@ TEST_F(BootOptionsTest, OnlyTheFirst1280BytesAreSeen)
         ASSERT_EQ(0, std::memcmp(env.data() + c.at, "gdb=off", 7)) << c.name;
         EXPECT_EQ(c.expected, boot_with(env)) << c.name;
     }
-}
-
-TEST_F(BootOptionsTest, AbsentKeysKeepTheirFields)
-{
-    g_boot.shell_mode = 1;
-    g_boot.gdb_port = 999;
-    g_boot.rescue_requested = 1;
-    BootOptionFields f = boot_with(environment({"gdb=on"}));
-    EXPECT_EQ(1, f.shell_mode);
-    EXPECT_EQ(999, f.gdb_port);
-    EXPECT_EQ(1, f.rescue_requested);
-    EXPECT_EQ(1, f.gdb_mode);
 }
 
 TEST_F(BootOptionsTest, UnreadableEnvironmentLeavesEveryOption)

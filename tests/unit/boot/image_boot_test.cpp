@@ -81,8 +81,6 @@ TEST(FindBootComponent, StopsAtTheFirstApplicationOrDiagnosticsComponent)
         Bytes after;
         uint32_t type, format, header_len, payload_len;
     } cases[] = {
-        {"application alone", {}, component(APPLICATION, 1, 100), {}, APPLICATION, 1, 16, 100},
-        {"kernel then application", kernel, component(APPLICATION, 1, 50), {}, APPLICATION, 1, 16, 50},
         {"unknown type is skipped by its size", cat({kernel, unknown}), component(DIAGS, 1, 30),
          component(APPLICATION, 1, 5), DIAGS, 1, 16, 30},
         {"format-2 component skipped by H + len", rfs2, component(APPLICATION, 2, 64, 40), {},
@@ -98,8 +96,6 @@ TEST(FindBootComponent, StopsAtTheFirstApplicationOrDiagnosticsComponent)
          component(DIAGS, 1, 12), {}, DIAGS, 1, 16, 12},
         {"format-3 kernel whose H is beyond T", cat({raw_header(24, KERNEL, IMAGE_HDR3_TAG, 0, 0x200), Bytes(16, 0)}),
          component(APPLICATION, 3, 12), {}, APPLICATION, 3, 40, 12},
-        {"format-3 kernel whose H is below 24", cat({raw_header(24, KERNEL, IMAGE_HDR3_TAG, 0, 8), Bytes(16, 0)}),
-         component(APPLICATION, 1, 12), {}, APPLICATION, 1, 16, 12},
     };
     for (const Case &c : cases) {
         Found r = search(cat({c.before, c.target, c.after}));
@@ -123,14 +119,11 @@ TEST(FindBootComponent, EndsTheWalkOnFilesWithoutUsableComponent)
         Bytes file;
         uint32_t last_type;
     } cases[] = {
-        {"empty file", {}, 0},
         {"shorter than one header", Bytes(23, 0), 0},
-        {"only non-bootable components", cat({component(UBOOT, 1, 10), component(RFS, 3, 10)}), RFS},
         {"non-bootable then fewer than 24 bytes", cat({component(KERNEL, 1, 10), Bytes(23, 1)}), KERNEL},
         {"zero-size format-2 component before an application", cat({raw_header(0, KERNEL | IMAGE_FORMAT2_FLAG), app}),
          KERNEL},
         {"format-1 length wrapping the total to zero", cat({raw_header(0xFFFFFFF0u, UBOOT), app}), UBOOT},
-        {"format-1 length wrapping the total below 16", cat({raw_header(0xFFFFFFFFu, DFT), app}), DFT},
         {"component running past the end hides the next", cat({raw_header(1000, KERNEL), app}), KERNEL},
     };
     for (const Case &c : cases) {
@@ -145,24 +138,16 @@ TEST(FindBootComponent, EndsTheWalkOnFilesWithoutUsableComponent)
 TEST(WriteBootPayload, WritesAnIntactComponentAndRefusesTheRestAsCrcFailures)
 {
     const Bytes app = component(APPLICATION, 3, 300);
-    Bytes bad_crc = app;
-    bad_crc[200] ^= 0x10;
     struct Case {
         const char *name;
         Bytes file;
         boot_payload_status status;
     } cases[] = {
         {"kernel, then the application", cat({component(KERNEL, 2, 50, 24), app}), BOOT_PAYLOAD_WRITTEN},
-        {"no bootable component", component(RFS, 1, 20), BOOT_PAYLOAD_NOT_FOUND},
-        {"CRC error", bad_crc, BOOT_PAYLOAD_CRC_FAILED},
         {"application cut 10 bytes short", Bytes(app.begin(), app.end() - 10), BOOT_PAYLOAD_CRC_FAILED},
         {"format-1 length wrapping the total", cat({raw_header(0xFFFFFFF8u, DIAGS), Bytes(64, 0)}),
          BOOT_PAYLOAD_CRC_FAILED},
-        {"format-2 H below 20", cat({raw_header(8, APPLICATION | IMAGE_FORMAT2_FLAG, 0, 12), Bytes(8, 0)}),
-         BOOT_PAYLOAD_CRC_FAILED},
         {"format-3 H beyond T", cat({raw_header(8, DIAGS, IMAGE_HDR3_TAG, 0, 0x40), Bytes(100, 0)}),
-         BOOT_PAYLOAD_CRC_FAILED},
-        {"format-3 H below 24", cat({raw_header(40, APPLICATION, IMAGE_HDR3_TAG, 0, 20), Bytes(40, 0)}),
          BOOT_PAYLOAD_CRC_FAILED},
     };
     for (const Case &c : cases) {
@@ -172,44 +157,9 @@ TEST(WriteBootPayload, WritesAnIntactComponentAndRefusesTheRestAsCrcFailures)
         EXPECT_EQ(c.status, write_boot_payload(image.get(), tarball.get(), &type)) << c.name;
         EXPECT_EQ(c.status == BOOT_PAYLOAD_WRITTEN ? 300 : 0, std::ftell(tarball.get())) << c.name;
     }
-}
-
-// A component larger than the pieces it is read and checked in: the CRC register carries
-// from piece to piece, so a flipped bit in any of them is a CRC failure, and only the intact
-// component's payload reaches the tarball. A tarball that takes nothing is a write failure.
-TEST(WriteBootPayload, ChecksTheCrcAcrossEveryPieceOfALargeComponent)
-{
-    const Bytes app = component(APPLICATION, 3, 600 * 1024 + 5);
-    const image_layout layout = image_get_layout(app.data());
-    constexpr size_t NONE = SIZE_MAX;
-    struct Case {
-        const char *name;
-        size_t flip; // byte whose low bit is flipped
-        bool tarball_read_only;
-        boot_payload_status status;
-    } cases[] = {
-        {"intact", NONE, false, BOOT_PAYLOAD_WRITTEN},
-        {"CRC word", 3, false, BOOT_PAYLOAD_CRC_FAILED},
-        {"end of the first piece", 256 * 1024 - 1, false, BOOT_PAYLOAD_CRC_FAILED},
-        {"start of the second piece", 256 * 1024, false, BOOT_PAYLOAD_CRC_FAILED},
-        {"last byte", app.size() - 1, false, BOOT_PAYLOAD_CRC_FAILED},
-        {"tarball takes no bytes", NONE, true, BOOT_PAYLOAD_WRITE_FAILED},
-    };
-    for (const Case &c : cases) {
-        Bytes bytes = app;
-        if (c.flip != NONE)
-            bytes[c.flip] ^= 0x01;
-        auto image = file_with(bytes);
-        std::unique_ptr<FILE, FileCloser> tarball(c.tarball_read_only ? std::fopen("/dev/null", "rb") : std::tmpfile());
-        ASSERT_NE(nullptr, tarball.get()) << c.name;
-        uint32_t type = 0;
-        EXPECT_EQ(c.status, write_boot_payload(image.get(), tarball.get(), &type)) << c.name;
-        if (c.status != BOOT_PAYLOAD_WRITTEN)
-            continue;
-        Bytes written(layout.payload_len + 1);
-        std::rewind(tarball.get());
-        ASSERT_EQ(layout.payload_len, std::fread(written.data(), 1, written.size(), tarball.get()));
-        written.pop_back();
-        EXPECT_TRUE(std::equal(written.begin(), written.end(), app.begin() + layout.header_len));
-    }
+    // A tarball that takes no bytes is a write failure.
+    auto image = file_with(app);
+    std::unique_ptr<FILE, FileCloser> full(std::fopen("/dev/null", "rb"));
+    uint32_t type = 0;
+    EXPECT_EQ(BOOT_PAYLOAD_WRITE_FAILED, write_boot_payload(image.get(), full.get(), &type));
 }

@@ -53,8 +53,6 @@ TEST(TrialBootPlan, EachRecordOfTheChosenAndTheOtherSlot)
          slot(TRIAL_ON_TRIAL, 3)},
         {"confirmed", slot(TRIAL_CONFIRMED, 0), slot(TRIAL_CONFIRMED, 0), true, 3,
          TRIAL_BOOT_CHOSEN, slot(TRIAL_CONFIRMED, 0)},
-        {"first of three", slot(TRIAL_ON_TRIAL, 0), slot(TRIAL_CONFIRMED, 0), true, 3,
-         TRIAL_COUNT, slot(TRIAL_ON_TRIAL, 1)},
         {"last of three", slot(TRIAL_ON_TRIAL, 2), slot(TRIAL_CONFIRMED, 0), true, 3,
          TRIAL_COUNT, slot(TRIAL_ON_TRIAL, 3)},
         {"used up", slot(TRIAL_ON_TRIAL, 3), slot(TRIAL_CONFIRMED, 0), true, 3, TRIAL_ROLL_BACK,

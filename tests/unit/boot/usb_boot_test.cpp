@@ -41,9 +41,6 @@ TEST(AskYesNo, OnlyYAndNAnswerAndTheEndOfInputIsNo)
         const char *typed;
         Answer expected;
     } cases[] = {
-        {"y\n", {1, "Load it? (y/n) "}},
-        {"n\n", {0, "Load it? (y/n) "}},
-        {"x\ny\n", {1, "Load it? (y/n) (y/n) (y/n) "}},
         {"Y\n", {0, "Load it? (y/n) (y/n) (y/n) "}}, // upper case is no answer; then the input ends
         {"", {0, "Load it? (y/n) "}},
     };

