@@ -85,6 +85,12 @@ Bytes diags_component(size_t payload_size)
     return image_build_component(plan(DIAGS), test_pattern(payload_size, 3));
 }
 
+Bytes corrupted(Bytes component)
+{
+    component.back() ^= 1;
+    return component;
+}
+
 } // namespace
 
 TEST_F(RescueBootTest, GivesUpWithTheMessageOfEachFault)
@@ -95,6 +101,8 @@ TEST_F(RescueBootTest, GivesUpWithTheMessageOfEachFault)
         const char *message;
     } cases[] = {
         {"format-2 flag on an unknown type", raw_header(100, 0x8000ABCD), "Image not found... \n"},
+        {"kernel component", image_build_component(plan(KERNEL), test_pattern(64, 3)), "Image not found... \n"},
+        {"CRC error", corrupted(diags_component(64)), "Image CRC failed. Quitting\n"},
         {"length beyond the partition", raw_header(0x7FFFFFF0u, DIAGS), "Image CRC failed. Quitting\n"},
         {"total wrapping past 32 bits", raw_header(0xFFFFFFF8u, APPLICATION), "Image CRC failed. Quitting\n"},
     };
