@@ -60,9 +60,9 @@ bool first_line(FILE *stream, std::string *out)
 }
 
 // The pass phrase named by --passin, in OpenSSL's forms.
-bool read_passin(const char *spec, std::string *out)
+bool read_passin(const char *form, std::string *out)
 {
-    const std::string text = spec;
+    const std::string text = form;
     if (text.rfind("pass:", 0) == 0) {
         *out = text.substr(5);
         return true;
@@ -90,7 +90,7 @@ bool read_passin(const char *spec, std::string *out)
             std::fclose(stream);
         return ok || key_fail("--passin", ("cannot read a line from descriptor " + text.substr(3)).c_str());
     }
-    return key_fail("--passin", (std::string("'") + spec + "' is not " + PASSIN_FORMS).c_str());
+    return key_fail("--passin", (std::string("'") + form + "' is not " + PASSIN_FORMS).c_str());
 }
 
 struct PassPhrase {
