@@ -1,16 +1,13 @@
 // The trial record's text and its file.
 #include "boot/trial_state.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 
-#include "platform/device_io.h"
+#include "image/slot_file.h"
 
 namespace {
 
-constexpr char IMAGES_DIR[] = "/user/images";
 constexpr size_t HEADER_HEX = 2 * IMAGE_BASIC_HEADER_SIZE;
 
 const char *state_word(trial_slot_state state)
@@ -54,14 +51,6 @@ bool parse_line(const char *line, TrialState &state)
     parsed.attempts = static_cast<uint8_t>(attempts);
     state.slot[slot - 1] = parsed;
     return true;
-}
-
-bool save_failed(const char *what, int error, bool remove_temp)
-{
-    if (remove_temp)
-        device_io().file_unlink(TRIAL_STATE_TEMP_PATH);
-    std::printf("Trial record %s failed (err %d)\n", what, error);
-    return false;
 }
 
 } // namespace
@@ -116,20 +105,9 @@ bool trial_state_save(const TrialState &state)
 {
     char text[TRIAL_TEXT_MAX];
     size_t length = trial_state_format(state, text, sizeof text);
-    const DeviceIo &io = device_io();
-    io.file_mkdir(IMAGES_DIR, 0755); // fails harmlessly when it exists
-    int fd = io.file_open(TRIAL_STATE_TEMP_PATH, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return save_failed("write", errno, false);
     // An empty record (everything confirmed) is written by the sync and rename alone.
-    ssize_t written = length == 0 ? 0 : io.file_write(fd, text, length);
-    bool short_write = written != static_cast<ssize_t>(length);
-    if (short_write || io.file_sync(fd) != 0) {
-        int error = short_write && written >= 0 ? ENOSPC : errno;
-        io.file_close(fd);
-        return save_failed("write", error, true);
-    }
-    if (io.file_close(fd) != 0 || io.file_rename(TRIAL_STATE_TEMP_PATH, TRIAL_STATE_PATH) != 0)
-        return save_failed("rename", errno, true);
-    return true;
+    int error = images_file_replace(TRIAL_STATE_PATH, reinterpret_cast<const uint8_t *>(text), length);
+    if (error != 0)
+        std::printf("Trial record write failed (err %d)\n", error);
+    return error == 0;
 }

@@ -1,8 +1,8 @@
 // The trial record of the two image slots: which slot holds an application that is still on
 // trial (and how many power-ons it has used) or that failed its trial, kept as a small text
-// file beside the slot files. It owns the file's format and its power-cut safe replacement
-// (a temporary file, flushed, renamed over the old one, through the device seam's /user
-// file operations). Relies on image/format.h for headers; used by boot/trial_boot.cpp.
+// file beside the slot files. It owns the file's format; the file is replaced as the slot
+// files are (a temporary file, flushed, renamed over the old one: image/slot_file.h).
+// Relies on image/format.h for headers; used by boot/trial_boot.cpp.
 #pragma once
 
 #include <cstddef>
@@ -11,7 +11,6 @@
 #include "image/format.h"
 
 inline constexpr char TRIAL_STATE_PATH[] = "/user/images/trial";
-inline constexpr char TRIAL_STATE_TEMP_PATH[] = "/user/images/trial.new";
 
 enum trial_slot_state : uint8_t {
     TRIAL_CONFIRMED = 0, // boots as ever: no line in the file

@@ -12,11 +12,34 @@ namespace {
 constexpr char IMAGES_DIR[] = "/user/images";
 constexpr int SLOTS[] = {1, 2};
 
+void name_files(SlotFileWriter &writer, const char *path)
+{
+    std::snprintf(writer.path, sizeof writer.path, "%s", path);
+    std::snprintf(writer.temp_path, sizeof writer.temp_path, "%s.new", writer.path);
+}
+
 void name_files(SlotFileWriter &writer, int slot)
 {
+    char path[sizeof writer.path];
+    std::snprintf(path, sizeof path, "%s/image%d", IMAGES_DIR, slot);
     writer.slot = slot;
-    std::snprintf(writer.path, sizeof writer.path, "%s/image%d", IMAGES_DIR, slot);
-    std::snprintf(writer.temp_path, sizeof writer.temp_path, "%s.new", writer.path);
+    name_files(writer, path);
+}
+
+int open_temp(SlotFileWriter &writer)
+{
+    const DeviceIo &io = device_io();
+    io.file_mkdir(IMAGES_DIR, 0755); // fails harmlessly when it exists
+    writer.fd = io.file_open(writer.temp_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    return writer.fd < 0 ? errno : 0;
+}
+
+int write_whole(SlotFileWriter &writer, const uint8_t *data, size_t length)
+{
+    int error = open_temp(writer);
+    if (error == 0)
+        error = slot_file_append(writer, data, length);
+    return error != 0 ? error : slot_file_commit(writer);
 }
 
 } // namespace
@@ -29,11 +52,8 @@ SlotFileWriter::~SlotFileWriter()
 
 int slot_file_begin(SlotFileWriter &writer, int slot)
 {
-    const DeviceIo &io = device_io();
     name_files(writer, slot);
-    io.file_mkdir(IMAGES_DIR, 0755); // fails harmlessly when it exists
-    writer.fd = io.file_open(writer.temp_path, O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    return writer.fd < 0 ? errno : 0;
+    return open_temp(writer);
 }
 
 int slot_file_append(SlotFileWriter &writer, const uint8_t *data, size_t length)
@@ -81,10 +101,15 @@ void slot_file_abort(SlotFileWriter &writer)
 int slot_file_write(int slot, const uint8_t *data, size_t length)
 {
     SlotFileWriter writer;
-    int error = slot_file_begin(writer, slot);
-    if (error == 0)
-        error = slot_file_append(writer, data, length);
-    return error != 0 ? error : slot_file_commit(writer);
+    name_files(writer, slot);
+    return write_whole(writer, data, length);
+}
+
+int images_file_replace(const char *path, const uint8_t *data, size_t length)
+{
+    SlotFileWriter writer;
+    name_files(writer, path);
+    return write_whole(writer, data, length);
 }
 
 void slot_file_remove_leftovers()

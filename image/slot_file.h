@@ -2,8 +2,8 @@
 // install write them: the new image goes to a temporary file beside the slot file
 // (imageN.new), is flushed to storage and only then renamed over the slot file, so a slot
 // file is always the old image or the new one, never a mix. Every file operation goes
-// through the platform seam. Used by the package installer, the rescue-partition boot and
-// start-up (which removes what a power cut left).
+// through the platform seam. Used by the package installer, the rescue-partition boot,
+// start-up (which removes what a power cut left) and the trial record.
 #pragma once
 
 #include <cstddef>
@@ -36,6 +36,10 @@ void slot_file_abort(SlotFileWriter &writer);
 
 // Writes a whole image as the slot file in one go (begin, append, commit). 0 or an errno.
 int slot_file_write(int slot, const uint8_t *data, size_t length);
+
+// Any other file of /user/images written the same way (PATH.new, sync, rename): the trial
+// record. PATH is at most 31 characters. 0 or an errno value; the old file stays on failure.
+int images_file_replace(const char *path, const uint8_t *data, size_t length);
 
 // Removes the temporary slot files that a power cut during a slot write left behind,
 // printing one line for each. The slot files themselves were never touched by such a write.
